@@ -1,0 +1,196 @@
+#include "sim/receiver.h"
+
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+constexpr size_t kMaxLine = 256;
+constexpr uint32_t kUnknownCommand = 0x10000;  // the boot loader's "command line check error"
+
+}  // namespace
+
+Receiver::Receiver(ReceiverConfig config)
+    : config_(std::move(config)), random_(config_.seed),
+      faults_(config_.handshakeFaults.begin(), config_.handshakeFaults.end())
+{
+}
+
+Receiver::~Receiver()
+{
+    Stop();
+}
+
+bool Receiver::Start(std::string* error)
+{
+    if (!link_.Open(error)) {
+        return false;
+    }
+    link_.SetPacing(config_.baudRate, config_.bitsPerByte);
+    running_.store(true);
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void Receiver::Stop()
+{
+    if (!running_.exchange(false)) {
+        return;
+    }
+    link_.Interrupt();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    link_.Close();
+}
+
+std::vector<std::string> Receiver::Commands() const
+{
+    std::lock_guard lock(recordMutex_);
+    return commands_;
+}
+
+std::vector<uint8_t> Receiver::ReceivedBytes() const
+{
+    std::lock_guard lock(recordMutex_);
+    return received_;
+}
+
+void Receiver::Record(const std::string& command)
+{
+    std::lock_guard lock(recordMutex_);
+    commands_.push_back(command);
+}
+
+void Receiver::Run()
+{
+    while (running_.load()) {
+        uint8_t byte = 0;
+        if (link_.Read(&byte, 1, kPollInterval) == 0) {
+            continue;
+        }
+        {
+            std::lock_guard lock(recordMutex_);
+            received_.push_back(byte);
+        }
+        if (mode_ == Mode::Packets && byte == 'H' && line_.empty()) {
+            // A packet's marker and header are written at once; a lone 'H' is line input.
+            uint8_t rest[3];
+            const auto wait = std::chrono::milliseconds(20) + link_.ByteTime() * 6;
+            if (link_.ReadExact(rest, 3, wait)) {
+                {
+                    std::lock_guard lock(recordMutex_);
+                    received_.insert(received_.end(), rest, rest + 3);
+                }
+                if (rest[0] == 'E' && rest[1] == 'A' && rest[2] == 'D') {
+                    Packet packet;
+                    if (ReadPacketAfterMarker(link_, packet) == ReadStatus::Ok) {
+                        OnPacket(packet);
+                    }
+                    continue;
+                }
+                OnLineByte(byte);
+                for (uint8_t b : rest) {
+                    OnLineByte(b);
+                }
+                continue;
+            }
+        }
+        OnLineByte(byte);
+    }
+}
+
+void Receiver::OnLineByte(uint8_t byte)
+{
+    if (line_.empty()) {
+        lineFault_ = HandshakeFault::None;
+        if (!faults_.empty()) {
+            lineFault_ = faults_.front();
+            faults_.pop_front();
+        }
+    }
+    switch (lineFault_) {
+    case HandshakeFault::Silence:
+        break;
+    case HandshakeFault::WrongEcho:
+        Write(std::vector<uint8_t>{static_cast<uint8_t>(line_.empty() ? byte ^ 0x20 : byte)});
+        break;
+    default:
+        Write(std::vector<uint8_t>{byte});
+        break;
+    }
+    line_.push_back(static_cast<char>(byte));
+    if (byte == '\r' || line_.size() >= kMaxLine) {
+        const std::string line = std::move(line_);
+        line_.clear();
+        if (lineFault_ != HandshakeFault::Silence && lineFault_ != HandshakeFault::WrongEcho) {
+            OnLine(line);
+        } else {
+            Record(line);
+        }
+    }
+}
+
+void Receiver::OnLine(const std::string& line)
+{
+    Record(line);
+    if (line.rfind("comtest ", 0) == 0) {
+        const long length = std::strtol(line.c_str() + 8, nullptr, 10);
+        if (length > 0 && length <= 64) {
+            AnswerComtest(static_cast<size_t>(length), lineFault_);
+        }
+    }
+}
+
+void Receiver::AnswerComtest(size_t bannerLength, HandshakeFault fault)
+{
+    std::vector<uint8_t> banner(bannerLength);
+    const auto wait = std::chrono::milliseconds(500) + link_.ByteTime() * static_cast<int64_t>(bannerLength) * 2;
+    if (!link_.ReadExact(banner.data(), banner.size(), wait)) {
+        return;
+    }
+    {
+        std::lock_guard lock(recordMutex_);
+        received_.insert(received_.end(), banner.begin(), banner.end());
+    }
+    std::vector<uint8_t> reply = banner;
+    const bool packetProtocol = config_.protocolVersion >= 48;
+    if (packetProtocol) {
+        for (uint8_t& b : reply) {
+            b = static_cast<uint8_t>(b ^ 0xFF);
+        }
+    }
+    switch (fault) {
+    case HandshakeFault::ShortReply:
+        reply.pop_back();
+        break;
+    case HandshakeFault::OneByteOff:
+        reply[reply.size() / 2] ^= 0x01;
+        break;
+    case HandshakeFault::Noise:
+        for (uint8_t& b : reply) {
+            b = static_cast<uint8_t>(random_());
+        }
+        break;
+    default:
+        break;
+    }
+    Write(reply);
+    if (fault == HandshakeFault::None) {
+        ++handshakes_;
+        mode_ = packetProtocol ? Mode::Packets : Mode::Lines;
+    }
+}
+
+void Receiver::OnPacket(const Packet& packet)
+{
+    if (packet.type != wire::Command) {
+        return;
+    }
+    Record(packet.Text());
+    Write(EncodeResponse(packet.id, packet.seq, wire::Error, kUnknownCommand));
+}
+
+}  // namespace sim
