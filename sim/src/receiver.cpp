@@ -1,5 +1,9 @@
 #include "sim/receiver.h"
 
+#include "legacy_device.h"
+#include "proto3_device.h"
+#include "sim/image.h"
+
 #include <cstdlib>
 
 namespace sim {
@@ -8,19 +12,31 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 constexpr size_t kMaxLine = 256;
-constexpr uint32_t kUnknownCommand = 0x10000;  // the boot loader's "command line check error"
 
 }  // namespace
 
 Receiver::Receiver(ReceiverConfig config)
-    : config_(std::move(config)), random_(config_.seed),
-      faults_(config_.handshakeFaults.begin(), config_.handshakeFaults.end())
+    : config_(std::move(config)),
+      flash_(config_.flash.empty() ? SampleFlash(config_.seed) : config_.flash),
+      random_(config_.seed),
+      handshakeFaults_(config_.handshakeFaults.begin(), config_.handshakeFaults.end()),
+      faults_(config_.faults, random_),
+      context_{link_, flash_, config_, random_, faults_, [this](const std::string& command) { Record(command); },
+               [this] { return running_.load(); }},
+      proto3_(std::make_unique<Proto3Device>(context_)),
+      legacy_(std::make_unique<LegacyDevice>(context_))
 {
 }
 
 Receiver::~Receiver()
 {
     Stop();
+}
+
+std::vector<uint8_t> Receiver::FlashContents() const
+{
+    // The device thread writes the flash only while it burns; tests read it afterwards.
+    return flash_.Contents();
 }
 
 bool Receiver::Start(std::string* error)
@@ -106,9 +122,9 @@ void Receiver::OnLineByte(uint8_t byte)
 {
     if (line_.empty()) {
         lineFault_ = HandshakeFault::None;
-        if (!faults_.empty()) {
-            lineFault_ = faults_.front();
-            faults_.pop_front();
+        if (!handshakeFaults_.empty()) {
+            lineFault_ = handshakeFaults_.front();
+            handshakeFaults_.pop_front();
         }
     }
     switch (lineFault_) {
@@ -141,6 +157,10 @@ void Receiver::OnLine(const std::string& line)
         if (length > 0 && length <= 64) {
             AnswerComtest(static_cast<size_t>(length), lineFault_);
         }
+        return;
+    }
+    if (mode_ == Mode::Lines) {
+        legacy_->OnLine(line);
     }
 }
 
@@ -186,11 +206,7 @@ void Receiver::AnswerComtest(size_t bannerLength, HandshakeFault fault)
 
 void Receiver::OnPacket(const Packet& packet)
 {
-    if (packet.type != wire::Command) {
-        return;
-    }
-    Record(packet.Text());
-    Write(EncodeResponse(packet.id, packet.seq, wire::Error, kUnknownCommand));
+    proto3_->OnPacket(packet);
 }
 
 }  // namespace sim

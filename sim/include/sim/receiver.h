@@ -7,12 +7,16 @@
 // so a later handshake works on either generation.
 #pragma once
 
+#include "sim/faults.h"
+#include "sim/flash.h"
 #include "sim/pty_link.h"
 #include "sim/wire.h"
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -31,9 +35,29 @@ enum class HandshakeFault {
     Noise,       // answer the banner with random bytes
 };
 
+// Faults on the line after the handshake, drawn from the receiver's seed so that a run can be
+// repeated exactly. Each is a probability per packet, block or answer the device handles.
+struct LineFaults {
+    double corrupt = 0;           // flip a bit in what the device sends
+    double drop = 0;              // lose what the PC sent, or the device's answer
+    double delay = 0;             // answer after delayMs
+    uint32_t delayMs = 0;
+    double noise = 0;             // random bytes before an answer
+    double lateDuplicateAck = 0;  // packet protocol: repeat an earlier acknowledgement later
+
+    bool Any() const { return corrupt > 0 || drop > 0 || delay > 0 || noise > 0 || lateDuplicateAck > 0; }
+};
+
 struct ReceiverConfig {
-    // What the handshake reveals: below 48 the banner is echoed, from 48 on complemented.
+    // What the handshake reveals: below 48 the banner is echoed, from 48 on complemented. Also
+    // the version the boot loader reports, and for the legacy generations the dump form.
     int32_t protocolVersion = 48;
+    // Whole flash contents; empty gives the sample 2 MiB layout (sim/image.h).
+    std::vector<uint8_t> flash;
+    // The first byte of the chunk-table answer (5: 2 MiB) and the byte after it.
+    uint8_t flashSizeCode = 5;
+    uint8_t flashAux = 0;
+    LineFaults faults;
     // Pacing of both directions; 0 runs as fast as the pty goes.
     uint32_t baudRate = 0;
     // Start bit, 8 data bits, parity, one stop bit.
@@ -41,6 +65,23 @@ struct ReceiverConfig {
     // Applied to the command lines received, one each, in order; then every line is answered.
     std::vector<HandshakeFault> handshakeFaults;
     uint64_t seed = 1;
+};
+
+class Proto3Device;
+class LegacyDevice;
+
+// What the generation-specific fronts share with the core.
+struct DeviceContext {
+    PtyLink& link;
+    Flash& flash;
+    const ReceiverConfig& config;
+    std::mt19937_64& random;
+    // Faults for answers (faults.Send) and for what arrives (faults.Drop and friends).
+    FaultInjector& faults;
+    // Adds a command to the record.
+    std::function<void(const std::string&)> record;
+    // False once the receiver is being stopped.
+    std::function<bool()> running;
 };
 
 class Receiver {
@@ -60,6 +101,8 @@ public:
     // Every byte the device read, in order.
     std::vector<uint8_t> ReceivedBytes() const;
     int HandshakesAnswered() const { return handshakes_.load(); }
+    // A copy of the flash as it is now (after the last burn).
+    std::vector<uint8_t> FlashContents() const;
 
 private:
     enum class Mode { Lines, Packets };
@@ -74,6 +117,7 @@ private:
 
     ReceiverConfig config_;
     PtyLink link_;
+    Flash flash_;
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::mt19937_64 random_;
@@ -81,8 +125,13 @@ private:
     Mode mode_ = Mode::Lines;
     std::string line_;
     HandshakeFault lineFault_ = HandshakeFault::None;
-    std::deque<HandshakeFault> faults_;
+    std::deque<HandshakeFault> handshakeFaults_;
     std::atomic<int> handshakes_{0};
+
+    FaultInjector faults_;
+    DeviceContext context_;
+    std::unique_ptr<Proto3Device> proto3_;
+    std::unique_ptr<LegacyDevice> legacy_;
 
     mutable std::mutex recordMutex_;
     std::vector<std::string> commands_;

@@ -2,6 +2,7 @@
 // version, the handshake and the receiver operations chosen by protocol version.
 #pragma once
 
+#include "flashmate/chunks.h"
 #include "flashmate/crc32.h"
 #include "flashmate/errors.h"
 #include "flashmate/messages.h"
@@ -27,3 +28,23 @@ int32_t UpgGetLegacyProtocolVersion();
 // stored through version; 6 when cancel returned 1; 7 after 200 attempts. progress may be null
 // (it sees attempts 0, 5, 10, ...); a null cancel never cancels.
 int32_t UpgHandshake(int32_t* version, UpgProgressCallback progress, UpgCancelCallback cancel);
+
+// The receiver operations. Each reads the protocol version afresh: below 48 (unsigned) the
+// legacy protocol, else the packet protocol.
+
+// The receiver's protocol version (0 when it reports none) and its chunk table.
+int32_t UpgGetVersionAndChunks(int32_t* version, ChunkTable* table);
+// Where the next download goes in the new image.
+int32_t UpgSetAddress(uint32_t address);
+// Keeps a chunk of the current flash in the new image: its id and size (0 for the user database).
+int32_t UpgMoveChunk(uint32_t chunkId, uint32_t size);
+// Downloads count bytes. The packet protocol may overwrite the start of data with the
+// compressed stream, so the caller must not use it afterwards.
+int32_t UpgTransfer(uint8_t* data, int32_t count, UpgProgressCallback progress, UpgCancelCallback cancel);
+// Burns the assembled image; progress is a percentage of size bytes.
+int32_t UpgBurn(int32_t size, UpgProgressCallback progress);
+// Reads flash from offset (size 0 with offset 0: the whole flash) into buffer, never past
+// capacity bytes; total receives the number of bytes delivered.
+int32_t UpgDump(uint8_t* buffer, uint32_t capacity, int32_t* total, UpgProgressCallback progress,
+                UpgCancelCallback cancel, uint32_t offset, uint32_t size);
+int32_t UpgReboot();
