@@ -22,7 +22,7 @@ Receiver::Receiver(ReceiverConfig config)
       handshakeFaults_(config_.handshakeFaults.begin(), config_.handshakeFaults.end()),
       faults_(config_.faults, random_),
       context_{link_, flash_, config_, random_, faults_, [this](const std::string& command) { Record(command); },
-               [this] { return running_.load(); }},
+               [this] { return running_.load(); }, [this] { mode_ = Mode::Lines; line_.clear(); }},
       proto3_(std::make_unique<Proto3Device>(context_)),
       legacy_(std::make_unique<LegacyDevice>(context_))
 {

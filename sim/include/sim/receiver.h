@@ -13,6 +13,7 @@
 #include "sim/wire.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -48,6 +49,14 @@ struct LineFaults {
     bool Any() const { return corrupt > 0 || drop > 0 || delay > 0 || noise > 0 || lateDuplicateAck > 0; }
 };
 
+// How the boot loader burns: progress reports of so many KiB at a time, spaced in time.
+struct BurnBehaviour {
+    uint32_t kibPerReport = 256;
+    std::chrono::milliseconds reportInterval{1};
+    bool fail = false;       // end with a failure report instead of finishing
+    uint32_t busyEvery = 0;  // packet protocol: a busy response after every n reports (0: none)
+};
+
 struct ReceiverConfig {
     // What the handshake reveals: below 48 the banner is echoed, from 48 on complemented. Also
     // the version the boot loader reports, and for the legacy generations the dump form.
@@ -58,6 +67,7 @@ struct ReceiverConfig {
     uint8_t flashSizeCode = 5;
     uint8_t flashAux = 0;
     LineFaults faults;
+    BurnBehaviour burn;
     // Pacing of both directions; 0 runs as fast as the pty goes.
     uint32_t baudRate = 0;
     // Start bit, 8 data bits, parity, one stop bit.
@@ -82,6 +92,8 @@ struct DeviceContext {
     std::function<void(const std::string&)> record;
     // False once the receiver is being stopped.
     std::function<bool()> running;
+    // The boot loader restarts: back to reading command lines, waiting for a handshake.
+    std::function<void()> reboot;
 };
 
 class Receiver {
