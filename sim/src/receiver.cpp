@@ -197,11 +197,12 @@ void Receiver::AnswerComtest(size_t bannerLength, HandshakeFault fault)
     default:
         break;
     }
-    Write(reply);
+    // Counted before the answer leaves, so whoever sees the answer also sees the count.
     if (fault == HandshakeFault::None) {
         ++handshakes_;
         mode_ = packetProtocol ? Mode::Packets : Mode::Lines;
     }
+    Write(reply);
 }
 
 void Receiver::OnPacket(const Packet& packet)
