@@ -205,6 +205,31 @@ TEST(ModuleDirectory, IsTheFolderOfThisProgramWithATrailingSlash)
     EXPECT_TRUE(std::filesystem::is_regular_file(folder + program_invocation_short_name)) << folder;
 }
 
+TEST(ModuleDirectory, PathsOfAnyLength)
+{
+    TempDir dir;
+    const std::string deep = "/opt/" + std::string(300, 'd') + "/tools/";
+    struct Case {
+        const char* name;
+        std::string target;  // empty: no link at all
+        std::string expected;
+    } cases[] = {
+        {"Short", "/opt/flashmate/bin/flashmate", "/opt/flashmate/bin/"},
+        {"LongerThan255", deep + "flashmate", deep},
+        {"LongerThanTheFirstBufferTwice", deep + std::string(300, 'e') + "/x", deep + std::string(300, 'e') + "/"},
+        {"NoFolder", "flashmate", ""},
+        {"NoLink", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string link = dir.File(c.name);
+        if (!c.target.empty()) {
+            std::filesystem::create_symlink(c.target, link);
+        }
+        EXPECT_EQ(LinkTargetDirectory(link.c_str()), c.expected);
+    }
+}
+
 struct MaskCase {
     std::string name;
     std::string text;

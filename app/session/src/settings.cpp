@@ -17,7 +17,7 @@ constexpr const char* kUserSettingsFolder = ".config/flashmate/";
 constexpr const char* kConfigSection = "Config";
 constexpr const char* kPortsSection = "Ports";
 constexpr std::string_view kPortPrefix = "COM";
-constexpr size_t kFirstExeBuffer = 256;
+constexpr size_t kFirstLinkBuffer = 256;
 
 std::mutex g_pathMutex;
 std::string g_settingsPath;
@@ -96,13 +96,13 @@ int32_t PortNumberOfKey(std::string_view key)
 
 }  // namespace
 
-std::string GetModuleDirectory()
+std::string LinkTargetDirectory(const char* link)
 {
-    // readlink does not say how long the link is, only that the buffer was filled: grow it
+    // readlink does not say how long the target is, only that the buffer was filled: grow it
     // until the path fits.
-    std::vector<char> buffer(kFirstExeBuffer);
+    std::vector<char> buffer(kFirstLinkBuffer);
     for (;;) {
-        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        const ssize_t length = ::readlink(link, buffer.data(), buffer.size());
         if (length < 0) {
             return {};
         }
@@ -113,6 +113,11 @@ std::string GetModuleDirectory()
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string GetModuleDirectory()
+{
+    return LinkTargetDirectory("/proc/self/exe");
 }
 
 std::string ChooseSettingsPath(const std::string& moduleDirectory, const std::string& homeDirectory)

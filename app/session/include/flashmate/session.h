@@ -97,8 +97,11 @@ bool ResetSelections(UpgradeSession& session);
 ChunkSelection* SelectionSlot(UpgradeSession& session, int32_t key);
 
 // The running executable's folder with its trailing '/', whatever the path's length; empty when
-// it cannot be found.
+// it cannot be found. LinkTargetDirectory("/proc/self/exe").
 std::string GetModuleDirectory();
+// The folder of a symbolic link's target, up to and including its last '/'; empty when the
+// link cannot be read or its target names no folder.
+std::string LinkTargetDirectory(const char* link);
 
 // The settings file: the one given to SetSettingsFilePath, else
 // ChooseSettingsPath(GetModuleDirectory(), the user's home folder).
