@@ -21,6 +21,12 @@ using testsupport::TempDir;
 constexpr auto kArrival = 5s;
 // A job that has been released ends at once; this is only the bound for a broken one.
 constexpr auto kJobEnd = 10s;
+// How often a test job looks at its flags.
+constexpr auto kJobPollPause = 1ms;
+// The shutdown's wait for a job that will not end: short, since it is sure to run out.
+constexpr auto kHopelessWait = 20ms;
+// Lets the consumer start waiting before the message is posted.
+constexpr auto kPostDelay = 20ms;
 
 class ReportingTest : public SessionTest {
 protected:
@@ -181,7 +187,7 @@ TEST_F(ReportingTest, OneJobAtATime)
     auto job = [&] {
         ++runs;
         while (!release) {
-            std::this_thread::sleep_for(1ms);
+            std::this_thread::sleep_for(kJobPollPause);
         }
     };
     CancelRequested = 1;
@@ -210,7 +216,7 @@ TEST_F(ReportingTest, ShutdownCancelsAJobThatEndsOnCancel)
     ASSERT_TRUE(StartJob(
         [] {
             while (JobCancelled() != 1) {
-                std::this_thread::sleep_for(1ms);
+                std::this_thread::sleep_for(kJobPollPause);
             }
             ReportError(UpgErrCancelled);
         },
@@ -233,14 +239,14 @@ TEST_F(ReportingTest, ShutdownLeavesAJobThatDoesNotEndItsSession)
     ASSERT_TRUE(StartJob(
         [&] {
             while (!release) {
-                std::this_thread::sleep_for(1ms);
+                std::this_thread::sleep_for(kJobPollPause);
             }
             // Still able to use the session it started with.
             GetSession().stbToolMode = 3;
         },
         JobTransferring));
 
-    EXPECT_FALSE(ShutdownSession(20ms));
+    EXPECT_FALSE(ShutdownSession(kHopelessWait));
     EXPECT_EQ(CancelRequested.load(), 1);
     EXPECT_EQ(TempDir::Read(settingsPath_), "[Config]\nPort=6\nBaud=115200\nParity=2\n");
     EXPECT_EQ(&GetSession(), &session);
@@ -265,9 +271,9 @@ TEST_F(ReportingTest, ShutdownWithoutAJobSavesAndDestroys)
 TEST(JobMessageQueue, WaitsForTheNextMessage)
 {
     JobMessageQueue queue;
-    EXPECT_FALSE(queue.Next(1ms).has_value());
+    EXPECT_FALSE(queue.Next(0ms).has_value());
     std::thread poster([&] {
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(kPostDelay);
         queue.Post(JobMessage{WM_JOB_PROGRESS, 42, 0, {}});
     });
     std::optional<JobMessage> message = queue.Next(kArrival);
