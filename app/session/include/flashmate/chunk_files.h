@@ -42,7 +42,7 @@ enum class ChunkFileCheck {
     NoSuchRow,           // no row has this key: out of the table, masked, or -2 in a read
     WholeImageChosen,    // another row holds a whole image, which excludes every other row
     DialogCancelled,     // no path: the dialog was cancelled or gave an empty one
-    CannotOpen,          // the file cannot be opened for reading
+    CannotOpen,          // "Невозможно открыть файл <path>: <reason>"
     EmptyFile,           // 0 bytes, or 2 GiB and more
     ChunkNotInImage,     // "невозможно найти соответствующий блок."
     ImageChunkTooLarge,  // "Select bin File chunk size large than Slave chunk size \n Chunk size: 0x%08X"

@@ -110,5 +110,6 @@ std::string SettingsFilePath();
 // automatic choice.
 void SetSettingsFilePath(const std::string& path);
 // "Upgrade.ini" in moduleDirectory when it exists there or that folder can be written;
-// otherwise homeDirectory/.config/flashmate/Upgrade.ini. Empty when neither folder is known.
+// otherwise homeDirectory/.config/flashmate/Upgrade.ini. Empty when the executable's folder
+// cannot be used and no home folder is known.
 std::string ChooseSettingsPath(const std::string& moduleDirectory, const std::string& homeDirectory);
