@@ -309,6 +309,9 @@ INSTANTIATE_TEST_SUITE_P(
                  UpgErrNotAllDataRead, 3000, {68}, ""},
         DumpCase{"receiver_error_is_returned", 3000, {2040, 960}, {{1, "error:65538"}}, 0x800000, "R0 R1", 65538,
                  3000, {}, ""},
+        // A receiver that delivers more than it announced: kept (the buffer has room), and the
+        // progress stops at 100.
+        DumpCase{"more_than_announced", 3000, {2040, 2040}, {}, 0x800000, "R0 R1 R2", 0, 3000, {68, 100}, ""},
         DumpCase{"total_0_is_a_generic_error", 0, {}, {}, 0x800000, "R0", UpgErrGeneric, 0, {}, ""},
         DumpCase{"short_packets_are_retried", 3000, {2040, 960}, {{0, "total4"}, {2, "short"}}, 0x800000,
                  "R0 R0 R1 R1 R2", 0, 3000, {68, 100}, ""},
