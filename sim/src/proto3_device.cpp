@@ -32,7 +32,8 @@ constexpr uint32_t kMaxDictionary = 1u << 26;
 
 bool ParseUnsigned(const std::string& word, uint32_t* value)
 {
-    if (word.empty() || word.size() > 10 || !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const bool digits = std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (word.empty() || word.size() > 10 || !digits) {
         return false;
     }
     const uint64_t parsed = std::stoull(word);

@@ -14,10 +14,8 @@ namespace {
 constexpr int32_t kAttempts = 5;
 // Codes from here up are the receiver's own verdict: sending the command again cannot help.
 constexpr uint32_t kReceiverCodes = 0x10000;
-// Packet overhead on the wire: marker, header, header CRC and data CRC.
-constexpr uint32_t kPacketOverhead = 23;
-constexpr uint32_t kResponseWireBytes = kPacketOverhead + 5;
-constexpr uint32_t kLargestAnswerWireBytes = kPacketOverhead + PacketMaxReceiveLength;
+constexpr uint32_t kResponseWireBytes = PacketWireOverhead + 5;
+constexpr uint32_t kLargestAnswerWireBytes = PacketWireOverhead + PacketMaxReceiveLength;
 
 constexpr const char* kRetryFormat = "\r\n->Error:%s in execute command:%s Retry.";
 // The error table has no row for some codes a receiver may send back (41, 43, ...); the retry
@@ -96,7 +94,7 @@ int32_t Exchange(const char* text, uint32_t timeoutMs, uint32_t answerWireBytes,
 {
     // The answer's wait also covers the command's own trip at slow rates.
     const uint32_t wait =
-        UpgLineTimeout(timeoutMs, static_cast<uint32_t>(std::strlen(text)) + kPacketOverhead + answerWireBytes);
+        UpgLineTimeout(timeoutMs, static_cast<uint32_t>(std::strlen(text)) + PacketWireOverhead + answerWireBytes);
     UpgPurgePort();
     int32_t continueFlag = style.firstContinueFlag;
     int32_t result = UpgOk;

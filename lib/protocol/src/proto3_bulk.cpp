@@ -24,12 +24,14 @@ constexpr uint32_t kCommandTimeoutMs = 1000;
 constexpr uint32_t kAckTimeoutMs = 1500;
 constexpr uint32_t kDumpPacketTimeoutMs = 2000;
 
-constexpr uint32_t kPacketOverhead = 23;
-constexpr uint32_t kNumberField = 4;
 constexpr uint32_t kDownloadPacketData = 1024;
 // What one step of each loop puts on the line, both ways, for waits at slow rates.
-constexpr uint32_t kDownloadStepWireBytes = kPacketOverhead + kNumberField + kDownloadPacketData + kPacketOverhead + 5;
-constexpr uint32_t kDumpStepWireBytes = kPacketOverhead + kNumberField + kPacketOverhead + PacketMaxReceiveLength;
+constexpr uint32_t kDownloadStepWireBytes =
+    PacketWireOverhead + PacketNumberSize + kDownloadPacketData + PacketWireOverhead + 5;
+constexpr uint32_t kDumpStepWireBytes =
+    PacketWireOverhead + PacketNumberSize + PacketWireOverhead + PacketMaxReceiveLength;
+// Packet 0 of a dump carries the total behind its number.
+constexpr uint32_t kDumpTotalSize = 4;
 
 // Until packet 0 says otherwise, a dump expects a 2 MiB flash.
 constexpr int32_t kAssumedDumpTotal = 0x200000;
@@ -204,13 +206,13 @@ int32_t Proto3Dump(uint8_t* buffer, uint32_t capacity, int32_t* total, UpgProgre
         }
         // A data packet too short for its number field, or for the total behind it in packet 0,
         // is as broken as one with a bad CRC.
-        const uint32_t needed = next == 0 ? 2 * kNumberField : kNumberField;
+        const uint32_t needed = PacketNumberSize + (next == 0 ? kDumpTotalSize : 0);
         if (packet.type != PacketData || packet.length < needed || GetBe32(packet.payload) != next) {
             failures.Failure(next);
             continue;
         }
         if (next == 0) {
-            const uint32_t announced = GetBe32(packet.payload + kNumberField);
+            const uint32_t announced = GetBe32(packet.payload + PacketNumberSize);
             // More than the buffer holds would be written past its end: stop the receiver too.
             if (announced > room) {
                 *total = 0;
@@ -223,11 +225,11 @@ int32_t Proto3Dump(uint8_t* buffer, uint32_t capacity, int32_t* total, UpgProgre
             }
             continue;
         }
-        const uint32_t count = packet.length - kNumberField;
+        const uint32_t count = packet.length - PacketNumberSize;
         if (count > room - received) {
             return Abort(UpgErrDumpLength);
         }
-        std::memcpy(buffer + received, packet.payload + kNumberField, count);
+        std::memcpy(buffer + received, packet.payload + PacketNumberSize, count);
         received += count;
         ++next;
         failures.Success();

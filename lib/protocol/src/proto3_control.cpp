@@ -31,10 +31,8 @@ constexpr Command kReboot{"reboot\r", 1000};
 constexpr uint32_t kBurnReportTimeoutMs = 10000;
 constexpr int32_t kBurnUnusableLimit = 5;
 // Largest burn report on the wire: a data packet with the number, a letter and four digits.
-constexpr uint32_t kBurnReportWireBytes = 23 + 9;
+constexpr uint32_t kBurnReportWireBytes = PacketWireOverhead + PacketNumberSize + 5;
 
-// Every answer starts with the data packet's 4-byte number field.
-constexpr uint32_t kNumberField = 4;
 constexpr int32_t kPercentPerKib = 1024 * 100;
 
 constexpr char kReportProgress = 'B';
@@ -64,7 +62,7 @@ int32_t AskForData(const Command& command, DataAnswer& answer)
 int32_t ReportedKib(const UpgPacket& report)
 {
     char digits[5] = {};
-    std::memcpy(digits, report.payload + kNumberField + 1, 4);
+    std::memcpy(digits, report.payload + PacketNumberSize + 1, 4);
     return static_cast<int32_t>(std::strtol(digits, nullptr, 10));
 }
 
@@ -91,7 +89,7 @@ BurnStep ClassifyBurnPacket(int32_t received, const UpgPacket& packet)
         }
     }
     if (packet.type == PacketData) {
-        switch (packet.payload[kNumberField]) {
+        switch (packet.payload[PacketNumberSize]) {
         case kReportProgress: return BurnStep::Reported;
         case kReportFinished: return BurnStep::Finished;
         case kReportFailed: return BurnStep::Failed;
@@ -110,7 +108,7 @@ int32_t Proto3GetVersion(int32_t* version)
     if (result != UpgOk) {
         return result;
     }
-    *version = static_cast<int32_t>(GetBe32(answer.bytes + kNumberField));
+    *version = static_cast<int32_t>(GetBe32(answer.bytes + PacketNumberSize));
     return UpgOk;
 }
 
@@ -123,10 +121,10 @@ int32_t Proto3GetChunkTable(ChunkTable* table)
     }
     // Without its number field the answer is broken, not an empty table: parsing it would
     // wrap the length round and leave the caller thinking the receiver has no chunks.
-    if (answer.length < kNumberField) {
+    if (answer.length < PacketNumberSize) {
         return UpgErrNotAllDataReceived;
     }
-    ParseChunkTable(answer.bytes + kNumberField, answer.length - kNumberField, table);
+    ParseChunkTable(answer.bytes + PacketNumberSize, answer.length - PacketNumberSize, table);
     return UpgOk;
 }
 
