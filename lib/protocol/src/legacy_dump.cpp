@@ -277,12 +277,13 @@ int32_t LegacyDumpPackets(uint8_t* buffer, uint32_t capacity, int32_t* total, Up
     }
     const auto version = static_cast<uint32_t>(UpgGetLegacyProtocolVersion());
     uint32_t announced = size;
+    *total = static_cast<int32_t>(announced);
     if (size == 0 || version <= kTotalAlwaysUpToVersion) {
         if (!ReceiveWord(&announced, kTotalTimeoutMs)) {
             return UpgErrTimeout;
         }
+        *total = static_cast<int32_t>(announced);
     }
-    *total = static_cast<int32_t>(announced);
     if (*total < 0) {
         return UpgErrDumpLength;
     }
