@@ -373,6 +373,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"data_longer_than_1024", 33, HeaderFor(33, 0, 1025), Data(1025)},
         RefusedCase{"data_shorter_than_12", 33, HeaderFor(33, 0, 8), Data(8)},
         RefusedCase{"blank_longer_than_1024", 33, HeaderFor(33, 0, 1025), PacketServer::Blank()},
+        RefusedCase{"blank_of_no_bytes", 32, HeaderFor(32, 0, 0), PacketServer::Blank()},
         RefusedCase{"data_past_the_buffer_end", 33, HeaderFor(33, 2, 1024), Data(1024)},
         RefusedCase{"blank_past_the_buffer_end", 33, HeaderFor(33, 2, 1024), PacketServer::Blank()},
         RefusedCase{"index_far_past_the_buffer_end", 33, HeaderFor(33, 0x00400000, 1024), Data(1024)},

@@ -142,7 +142,9 @@ private:
     }
 
     // Reads a blank or data packet into packet_; true when it is whole, its CRC matches and it
-    // fits the caller's buffer. Nothing is read beyond the 1024-byte packet buffer.
+    // fits the caller's buffer. Nothing is read beyond the 1024-byte packet buffer. A packet of
+    // no bytes is refused too: it would fill no slot, and without a header CRC its length of 0
+    // may be a flipped bit, so the boot loader should send it again.
     bool ReadPacket(const Header& header)
     {
         const bool fits = static_cast<uint64_t>(header.index) * kPacketSize + header.length <= capacity_;
@@ -152,7 +154,7 @@ private:
         if (std::memcmp(packet_, kBlankMarker, sizeof kBlankMarker) == 0) {
             const bool good = GetBe32(packet_ + sizeof kBlankMarker) ==
                                   Crc32Compute(Crc32Start, kBlankMarker, sizeof kBlankMarker) &&
-                              header.length <= kPacketSize && fits;
+                              header.length != 0 && header.length <= kPacketSize && fits;
             if (good) {
                 std::memset(packet_, 0xFF, header.length);
             }
@@ -170,9 +172,6 @@ private:
     // Stores a good packet; false when it must be refused after all.
     bool Take(const Header& header, UpgProgressCallback progress)
     {
-        if (header.length == 0) {
-            return true;
-        }
         const uint32_t slot = header.index;
         if (stored_[slot] != 0) {
             return true;
