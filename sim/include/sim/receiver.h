@@ -115,6 +115,8 @@ public:
     int HandshakesAnswered() const { return handshakes_.load(); }
     // A copy of the flash as it is now (after the last burn).
     std::vector<uint8_t> FlashContents() const;
+    // How many faults were injected; read it after Stop(), as the device thread counts them.
+    uint64_t FaultsInjected() const { return faults_.Injected(); }
 
 private:
     enum class Mode { Lines, Packets };
