@@ -30,7 +30,8 @@ constexpr uint32_t kPacketCrcTimeoutMs = 1000;
 // After a rejected header or packet, this much silence shows that the rest of it has passed, so
 // the next header is read from its first byte instead of from leftovers.
 constexpr uint32_t kQuietMs = 30;
-// A line that never falls silent is not drained forever; the next header check judges it.
+// A line that never falls silent is not drained forever; the next header check judges it. On a
+// slow line the limit stretches to the wire time of a whole packet, the most that can be left.
 constexpr uint32_t kDrainLimitMs = 3000;
 
 constexpr uint32_t kStreamBelowVersion = 32;
@@ -65,7 +66,7 @@ uint32_t LittleEndianCrc(uint32_t value)
 
 void DrainUntilQuiet()
 {
-    const Deadline limit = Deadline::AfterMs(kDrainLimitMs);
+    const Deadline limit = Deadline::AfterMs(UpgLineTimeout(kDrainLimitMs, kPacketSize + 16));
     uint8_t sink[256];
     while (!limit.Expired() && UpgWaitForInput(UpgLineTimeout(kQuietMs, 2)) == 0) {
         while (UpgReadAvailable(sink, sizeof sink) > 0) {
