@@ -261,7 +261,15 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"v47_like_33", 47, 4096, 2500, "dump 4096 2500\r", false, 2500}),
     testsupport::CaseName());
 
-TEST_F(LegacyDumpTest, HeaderCrcOverBigEndianBytesIsRefusedWithTwoHs)
+struct HeaderCase {
+    const char* name;
+    Bytes header;  // what arrives instead of packet 1's header
+};
+
+class RefusedHeader : public LegacyDumpTest, public ::testing::WithParamInterface<HeaderCase> {};
+
+// The PC answers a bad header with 'H', and its next turn asks with 'H' again.
+TEST_P(RefusedHeader, IsAskedForAgainWithTwoHs)
 {
     UpgSetProtocolVersion(33);
     const Bytes data = testsupport::PatternBytes(2048, 6);
@@ -271,9 +279,8 @@ TEST_F(LegacyDumpTest, HeaderCrcOverBigEndianBytesIsRefusedWithTwoHs)
         EchoLine(link);
         PacketServer server{link, true, faults};
         server.Serve(data, 0);
-        // Packet 1 with its index CRC over 00 00 00 01 instead of 01 00 00 00.
         server.Expect('H', "H");
-        link.Write(Join({Be32(1), Be32(1024), Be32(testsupport::Crc(Be32(1))), Be32(PacketServer::LittleEndianCrc(1024))}));
+        link.Write(GetParam().header);
         afterBadHeader = ReadBytes(link, 2);
         link.Write(server.Header(1, 1024));
         server.Expect('G', "G after the good header");
@@ -291,6 +298,19 @@ TEST_F(LegacyDumpTest, HeaderCrcOverBigEndianBytesIsRefusedWithTwoHs)
     EXPECT_EQ(buffer.Data(total), data);
     EXPECT_EQ(Capture::progress, (std::vector<int32_t>{50, 100}));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Legacy, RefusedHeader,
+    ::testing::Values(
+        // The index CRC taken over 00 00 00 01 instead of 01 00 00 00.
+        HeaderCase{"index_crc_over_big_endian_bytes",
+                   Join({Be32(1), Be32(1024), Be32(testsupport::Crc(Be32(1))), Be32(PacketServer::LittleEndianCrc(1024))})},
+        HeaderCase{"wrong_length_crc", Join({Be32(1), Be32(1024), Be32(PacketServer::LittleEndianCrc(1)),
+                                             Be32(PacketServer::LittleEndianCrc(1024) ^ 1)})},
+        // The good header's tail is left over after the first 16 bytes; it must not be read as
+        // the start of the next one.
+        HeaderCase{"noise_before_the_header", Join({Bytes{0x13, 0x37, 0x42, 0x99, 0x5A}, PacketServer::HeaderBytes(true, 1, 1024)})}),
+    testsupport::CaseName());
 
 TEST_F(LegacyDumpTest, BlankPacketAtIndex3FillsBytes3072To4095)
 {
@@ -369,6 +389,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusedCase{"bad_data_crc", 33, HeaderFor(33, 0, 1024), Join({testsupport::PatternBytes(1024, 8), Be32(0)})},
         RefusedCase{"bad_data_crc_without_header_crcs", 32, HeaderFor(32, 0, 1024), Join({testsupport::PatternBytes(1024, 8), Be32(0)})},
+        // The packet's tail is left over; it must not be read as the next header.
+        RefusedCase{"noise_before_the_data_without_header_crcs", 32, HeaderFor(32, 0, 1024),
+                    Join({Bytes{0x13, 0x37, 0x42, 0x99, 0x5A}, Data(1024)})},
         RefusedCase{"bad_blank_crc", 33, HeaderFor(33, 0, 1024), Bytes{'B', 'L', 'A', 'N', 'K', 'P', 'C', 'K', 0, 0, 0, 0}},
         RefusedCase{"data_longer_than_1024", 33, HeaderFor(33, 0, 1025), Data(1025)},
         RefusedCase{"data_shorter_than_12", 33, HeaderFor(33, 0, 8), Data(8)},
