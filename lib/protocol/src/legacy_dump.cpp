@@ -42,6 +42,8 @@ constexpr int32_t kStreamProgressEvery = 1024;
 constexpr int32_t kWordSize = 4;
 constexpr uint32_t kPacketSize = 1024;
 constexpr int32_t kPacketStart = 12;
+// Index, length and their two CRCs.
+constexpr uint32_t kLongestHeader = 16;
 constexpr uint8_t kBlankMarker[8] = {'B', 'L', 'A', 'N', 'K', 'P', 'C', 'K'};
 constexpr int32_t kAckSize = 9;
 
@@ -66,7 +68,7 @@ uint32_t LittleEndianCrc(uint32_t value)
 
 void DrainUntilQuiet()
 {
-    const Deadline limit = Deadline::AfterMs(UpgLineTimeout(kDrainLimitMs, kPacketSize + 16));
+    const Deadline limit = Deadline::AfterMs(UpgLineTimeout(kDrainLimitMs, kPacketSize + kLongestHeader));
     uint8_t sink[256];
     while (!limit.Expired() && UpgWaitForInput(UpgLineTimeout(kQuietMs, 2)) == 0) {
         while (UpgReadAvailable(sink, sizeof sink) > 0) {
