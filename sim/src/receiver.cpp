@@ -197,11 +197,12 @@ void Receiver::AnswerComtest(size_t bannerLength, HandshakeFault fault)
     default:
         break;
     }
-    Write(reply);
+    // Counted before the reply goes out: the PC may check the count as soon as it has the reply.
     if (fault == HandshakeFault::None) {
         ++handshakes_;
         mode_ = packetProtocol ? Mode::Packets : Mode::Lines;
     }
+    Write(reply);
 }
 
 void Receiver::OnPacket(const Packet& packet)
