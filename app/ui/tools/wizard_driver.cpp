@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include <thread>
@@ -92,7 +93,15 @@ void ModalResponder::Look()
             answers_.pop_front();
         }
         if (answer) {
-            dialog->selectFile(QFile::decodeName(QByteArray::fromStdString(*answer)));
+            // Typed into the name box as a person would: selectFile() leaves the box alone while
+            // it has the focus, which a save dialog gives it as it opens.
+            const QString path = QFile::decodeName(QByteArray::fromStdString(*answer));
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (name != nullptr) {
+                name->setText(path);
+            } else {
+                dialog->selectFile(path);
+            }
             // As pressing the accept button does; accept() itself is protected.
             QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
         } else {
