@@ -187,4 +187,16 @@ TEST_F(ConnectPageTest, AListWithoutASelectionKeepsItsSetting)
     ASSERT_TRUE(WaitFor([this] { return ButtonText(kNext) == Utf8("Подключить") && driver::NoJobRunning(); }));
 }
 
+TEST_F(ConnectPageTest, AConnectRefusedWhileTheLastJobEndsLeavesThePageReadyToConnect)
+{
+    OpenWizard();
+    // A cancelled write has posted its end and is closing the port.
+    GetSession().jobState = JobTransferring;
+    Click(kNext);
+    EXPECT_EQ(ButtonText(kNext), Utf8("Подключить"));
+    EXPECT_EQ(GetSession().jobState.load(), JobTransferring);
+    EXPECT_EQ(CancelRequested.load(), 0);
+    GetSession().jobState = JobIdle;
+}
+
 }  // namespace

@@ -287,4 +287,17 @@ TEST_F(SelectPageTest, AReadAsksWhereToSaveAndTakesAnyName)
     EXPECT_FALSE(std::filesystem::exists(dir_.File("flash.abs")));
 }
 
+TEST_F(SelectPageTest, NextWhileTheConnectJobEndsStaysUntilAJobCanStart)
+{
+    ShowPage(ProcessWrite);
+    DoubleClick(kMainRow, RawFile("main.bin", 0x100));
+    ASSERT_TRUE(Enabled(kNext));
+    // The connect job has posted its end and is closing the port.
+    GetSession().jobState = JobConnecting;
+    Click(kNext);
+    EXPECT_EQ(Sheet().GetActiveIndex(), 1);
+    EXPECT_EQ(GetSession().jobState.load(), JobConnecting);
+    GetSession().jobState = JobIdle;
+}
+
 }  // namespace

@@ -18,16 +18,6 @@ constexpr const char* kBauds[] = {"110",   "300",   "600",   "1200",  "2400",  "
 constexpr const char* kParities[] = {"None", "Even", "Odd", "Mark", "Space"};
 constexpr const char* kProcesses[] = {"Запись ", "Чтение   "};
 
-constexpr const char* kBackText = "< Назад";
-constexpr const char* kConnectText = "Подключить";
-constexpr const char* kCancelJobText = "Отмена";
-constexpr const char* kExitText = "Выход";
-
-QString Utf8(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
 // The drop-down part of a list is Qt's to size; the template's height is that of the open list.
 QComboBox* DropDownList(QComboBox* list)
 {
@@ -45,36 +35,36 @@ void CPageConnect::CreateControls()
     AddControl<platform::PictureControl>(
         0, QRect(0, 0, 125, 193),
         [](QPainter& painter, const QRect& area) { DrawWizardPicture(painter, area, WizardPicture::Connect); });
-    AddControl<QGroupBox>(0, QRect(128, 3, 198, 64), Utf8("Параметры порта"));
-    AddControl<QLabel>(0, QRect(135, 24, 17, 12), Utf8("Порт"));
+    AddControl<QGroupBox>(0, QRect(128, 3, 198, 64), QString::fromUtf8("Параметры порта"));
+    AddControl<QLabel>(0, QRect(135, 24, 17, 12), QString::fromUtf8("Порт"));
     ports_ = DropDownList(AddControl<QComboBox>(PortListId, QRect(166, 22, 49, 60)));
-    AddControl<QLabel>(0, QRect(230, 24, 35, 12), Utf8("Скорость"));
+    AddControl<QLabel>(0, QRect(230, 24, 35, 12), QString::fromUtf8("Скорость"));
     bauds_ = DropDownList(AddControl<QComboBox>(BaudListId, QRect(268, 22, 49, 59)));
     for (const char* baud : kBauds) {
-        bauds_->addItem(Utf8(baud));
+        bauds_->addItem(QString::fromUtf8(baud));
     }
-    AddControl<QLabel>(0, QRect(135, 43, 29, 12), Utf8("Паритет"));
+    AddControl<QLabel>(0, QRect(135, 43, 29, 12), QString::fromUtf8("Паритет"));
     parities_ = DropDownList(AddControl<QComboBox>(ParityListId, QRect(166, 41, 49, 52)));
     for (const char* parity : kParities) {
-        parities_->addItem(Utf8(parity));
+        parities_->addItem(QString::fromUtf8(parity));
     }
 
-    AddControl<QLabel>(0, QRect(128, 70, 37, 8), Utf8("STB Tool:"))->hide();
-    tools_[0] = AddControl<QRadioButton>(ToolAutoId, QRect(188, 69, 32, 10), Utf8("Авто"));
-    tools_[1] = AddControl<QRadioButton>(ToolEromId, QRect(229, 69, 32, 10), Utf8("EROM"));
-    tools_[2] = AddControl<QRadioButton>(ToolLoaderId, QRect(270, 69, 60, 10), Utf8("Загрузчик"));
+    AddControl<QLabel>(0, QRect(128, 70, 37, 8), QString::fromUtf8("STB Tool:"))->hide();
+    tools_[0] = AddControl<QRadioButton>(ToolAutoId, QRect(188, 69, 32, 10), QString::fromUtf8("Авто"));
+    tools_[1] = AddControl<QRadioButton>(ToolEromId, QRect(229, 69, 32, 10), QString::fromUtf8("EROM"));
+    tools_[2] = AddControl<QRadioButton>(ToolLoaderId, QRect(270, 69, 60, 10), QString::fromUtf8("Загрузчик"));
     auto* toolGroup = new QButtonGroup(this);
     for (QRadioButton* tool : tools_) {
         toolGroup->addButton(tool);
         tool->hide();
     }
 
-    AddControl<QLabel>(0, QRect(136, 103, 35, 8), Utf8("Процесс:"));
+    AddControl<QLabel>(0, QRect(136, 103, 35, 8), QString::fromUtf8("Процесс:"));
     processes_ = DropDownList(AddControl<QComboBox>(ProcessListId, QRect(189, 102, 136, 49)));
     for (const char* process : kProcesses) {
-        processes_->addItem(Utf8(process));
+        processes_->addItem(QString::fromUtf8(process));
     }
-    status_ = AddControl<QLabel>(StatusLineId, QRect(128, 123, 196, 8), Utf8("Открытие порта"));
+    status_ = AddControl<QLabel>(StatusLineId, QRect(128, 123, 196, 8), QString::fromUtf8("Открытие порта"));
     status_->hide();
     log_ = AddControl<platform::LogEdit>(LogId, QRect(128, 138, 196, 55), platform::LogEdit::VerticalBar::None);
 }
@@ -121,9 +111,9 @@ bool CPageConnect::OnSetActive()
     sheet->EnableButton(platform::ButtonBack, false);
     sheet->EnableButton(platform::ButtonNext, true);
     sheet->EnableButton(platform::ButtonCancel, true);
-    sheet->SetButtonText(platform::ButtonBack, kBackText);
-    sheet->SetButtonText(platform::ButtonNext, kConnectText);
-    sheet->SetButtonText(platform::ButtonCancel, kExitText);
+    sheet->SetButtonText(platform::ButtonBack, ButtonLabel::Back);
+    sheet->SetButtonText(platform::ButtonNext, ButtonLabel::Connect);
+    sheet->SetButtonText(platform::ButtonCancel, ButtonLabel::Exit);
     status_->hide();
     log_->hide();
     return platform::WizardPage::OnSetActive();
@@ -137,7 +127,7 @@ int CPageConnect::OnWizardNext()
         return platform::WizardStay;
     }
     CUpgradeSheet* sheet = UpgradeSheet();
-    sheet->SetButtonText(platform::ButtonNext, kCancelJobText);
+    sheet->SetButtonText(platform::ButtonNext, ButtonLabel::CancelJob);
     if (ports_->currentIndex() >= 0) {
         PortNumber = ports_->currentIndex() + 1;
     }
@@ -162,7 +152,7 @@ int CPageConnect::OnWizardNext()
     // Refused only while the last job is still winding down: then nothing runs that "Отмена"
     // could stop, and the page stays ready to connect.
     if (!StartConnectJob()) {
-        sheet->SetButtonText(platform::ButtonNext, kConnectText);
+        sheet->SetButtonText(platform::ButtonNext, ButtonLabel::Connect);
     }
     return platform::WizardStay;
 }

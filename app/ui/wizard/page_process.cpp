@@ -18,19 +18,8 @@ constexpr const char* kReadPiece = "Чтение ";
 constexpr const char* kSuccessPiece = " завершено успешно!";
 constexpr const char* kFailurePiece = "Ошибка";
 
-constexpr const char* kBackText = "< Назад";
-constexpr const char* kCancelJobText = "Отмена";
-constexpr const char* kExitText = "Выход";
-constexpr const char* kRepeatText = "Повторить";
-constexpr const char* kFinishText = "Завершить";
-
 constexpr int kConnectPageIndex = 0;
 constexpr int kProgressMaximum = 100;
-
-QString Utf8(const char* text)
-{
-    return QString::fromUtf8(text);
-}
 
 }  // namespace
 
@@ -43,7 +32,7 @@ CPageProcess::CPageProcess() : platform::WizardPage(kTemplate) {}
 
 void CPageProcess::CreateControls()
 {
-    status_ = AddControl<QLabel>(StatusLineId, QRect(125, 10, 202, 8), Utf8("Загрузка.."));
+    status_ = AddControl<QLabel>(StatusLineId, QRect(125, 10, 202, 8), QString::fromUtf8("Загрузка.."));
     progress_ = AddControl<QProgressBar>(ProgressId, QRect(125, 24, 163, 14));
     progress_->setRange(0, kProgressMaximum);
     progress_->setTextVisible(false);
@@ -73,9 +62,9 @@ bool CPageProcess::OnSetActive()
     sheet->EnableButton(platform::ButtonBack, false);
     sheet->EnableButton(platform::ButtonNext, true);
     sheet->EnableButton(platform::ButtonCancel, true);
-    sheet->SetButtonText(platform::ButtonBack, kBackText);
-    sheet->SetButtonText(platform::ButtonNext, kCancelJobText);
-    sheet->SetButtonText(platform::ButtonCancel, kExitText);
+    sheet->SetButtonText(platform::ButtonBack, ButtonLabel::Back);
+    sheet->SetButtonText(platform::ButtonNext, ButtonLabel::CancelJob);
+    sheet->SetButtonText(platform::ButtonCancel, ButtonLabel::Exit);
     progress_->setValue(0);
     percent_->setText(QStringLiteral("0%"));
     burning_ = false;
@@ -115,9 +104,9 @@ void CPageProcess::OnJobDone(bool failed, bool cancelled)
     }
     SetButtons(true);
     CUpgradeSheet* sheet = UpgradeSheet();
-    sheet->SetButtonText(platform::ButtonBack, kRepeatText);
-    sheet->SetButtonText(platform::ButtonNext, kFinishText);
-    sheet->SetButtonText(platform::ButtonCancel, kExitText);
+    sheet->SetButtonText(platform::ButtonBack, ButtonLabel::Repeat);
+    sheet->SetButtonText(platform::ButtonNext, ButtonLabel::Finish);
+    sheet->SetButtonText(platform::ButtonCancel, ButtonLabel::Exit);
     platform::MessageBox(Sheet(), FinalMessage(GetSession().processKind, failed));
 }
 

@@ -31,19 +31,10 @@ constexpr const char* kWriteSuffix = " запись";
 constexpr const char* kReadSuffix = " чтение";
 constexpr const char* kSelectFirst = "Сначала выберите файл!";
 
-constexpr const char* kBackText = "< Назад";
-constexpr const char* kNextText = "Далее >";
-constexpr const char* kExitText = "Выход";
-
 const std::vector<platform::MenuCommand> kMenu = {
     {CPageSelect::OpenFileCommand, "Open File"},
     {CPageSelect::CancelSelectCommand, "Cancel Select"},
 };
-
-QString Utf8(const char* text)
-{
-    return QString::fromUtf8(text);
-}
 
 }  // namespace
 
@@ -60,7 +51,7 @@ void CPageSelect::CreateControls()
     list_->setHeaderHidden(true);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->viewport()->installEventFilter(this);
-    process_ = AddControl<QLabel>(ProcessLabelId, QRect(128, 7, 201, 8), Utf8("Процесс: запись"));
+    process_ = AddControl<QLabel>(ProcessLabelId, QRect(128, 7, 201, 8), QString::fromUtf8("Процесс: запись"));
 
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { BindSelectedRow(); });
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { ShowMenu(at); });
@@ -100,17 +91,17 @@ bool CPageSelect::OnSetActive()
     sheet->EnableButton(platform::ButtonBack, true);
     sheet->EnableButton(platform::ButtonNext, false);
     sheet->EnableButton(platform::ButtonCancel, true);
-    sheet->SetButtonText(platform::ButtonBack, kBackText);
-    sheet->SetButtonText(platform::ButtonNext, kNextText);
-    sheet->SetButtonText(platform::ButtonCancel, kExitText);
+    sheet->SetButtonText(platform::ButtonBack, ButtonLabel::Back);
+    sheet->SetButtonText(platform::ButtonNext, ButtonLabel::Next);
+    sheet->SetButtonText(platform::ButtonCancel, ButtonLabel::Exit);
 
-    process_->setText(Utf8(kProcessLabel) + Utf8(write ? kWriteSuffix : kReadSuffix));
+    process_->setText(QString::fromUtf8(kProcessLabel) + QString::fromUtf8(write ? kWriteSuffix : kReadSuffix));
     ResetSelections(session);
 
     list_->clear();
-    AddRow(Utf8(kAllChunk), KeyAll);
+    AddRow(QString::fromUtf8(kAllChunk), KeyAll);
     if (write) {
-        AddRow(Utf8(kAllChunkNoBootLoader), KeyAllNoBootLoader);
+        AddRow(QString::fromUtf8(kAllChunkNoBootLoader), KeyAllNoBootLoader);
     }
     for (uint32_t i = 0; i < ReceiverChunks.count && i < MaxChunks; ++i) {
         const ChunkInfo& chunk = ReceiverChunks.chunks[i];

@@ -4,6 +4,7 @@
 #include "flashmate/upgrade.h"
 #include "platform/controls.h"
 
+#include <QAbstractButton>
 #include <QPalette>
 
 #include <cstdio>
@@ -13,8 +14,6 @@ namespace {
 
 constexpr const char* kVersionTitleFormat = "%s Protocol version: %d.%d";
 constexpr const char* kLibraryLabelFormat = "Upgrade Library Version: %s";
-
-constexpr const char* kConnectText = "Подключить";
 
 // The wait box's template, in its own dialog units.
 constexpr platform::DialogTemplate kWaitTemplate{222, 30, "System", 10};
@@ -55,10 +54,15 @@ void CWaitDialog::Create(QWidget* owner)
     auto* text = new QLabel(QString::fromUtf8(kWaitText), this);
     text->setGeometry(units.Map(kWaitTextUnits.x(), kWaitTextUnits.y(), kWaitTextUnits.width(), kWaitTextUnits.height()));
     text->setAutoFillBackground(true);
-    if (owner != nullptr) {
-        move(owner->geometry().center() - rect().center());
-    }
+    CentreOverOwner();
     hide();
+}
+
+void CWaitDialog::CentreOverOwner()
+{
+    if (const QWidget* owner = parentWidget()) {
+        move(owner->mapToGlobal(owner->rect().center()) - rect().center());
+    }
 }
 
 const QColor& CWaitDialog::Colour()
@@ -133,6 +137,10 @@ void CUpgradeSheet::ShowVersionTitle(uint32_t protocolVersion)
 
 void CUpgradeSheet::ShowWaitBox(bool show)
 {
+    // Centred again: the sheet may have moved since the box was made.
+    if (show) {
+        waitBox_.CentreOverOwner();
+    }
     waitBox_.setVisible(show);
 }
 
@@ -178,7 +186,7 @@ bool CUpgradeSheet::PreTranslateMessage(platform::Message& message)
             ShowVersionTitle(GetSession().protocolVersion);
             SetActivePage(kSelectPageIndex);
         } else {
-            SetButtonText(platform::ButtonNext, kConnectText);
+            SetButtonText(platform::ButtonNext, ButtonLabel::Connect);
         }
         return true;
     }

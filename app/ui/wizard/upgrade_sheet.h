@@ -21,12 +21,24 @@ inline constexpr const char* SheetCaption = "VUZ Idudevi 2.0.0";
 inline constexpr const char* ToolTitle = "Flashmate Version:2.0.0c. 2008-01-25";
 inline constexpr int LibraryLabelId = 0xFFFF;
 
+// Every label the pages put on the wizard's buttons.
+namespace ButtonLabel {
+inline constexpr const char* Back = "< Назад";
+inline constexpr const char* Connect = "Подключить";  // Next on the connect page while idle
+inline constexpr const char* Next = "Далее >";        // Next on the select page
+inline constexpr const char* CancelJob = "Отмена";    // Next while a job runs
+inline constexpr const char* Repeat = "Повторить";    // Back after a finished job
+inline constexpr const char* Finish = "Завершить";    // Next after a finished job
+inline constexpr const char* Exit = "Выход";          // Cancel on every page
+}  // namespace ButtonLabel
+
 // A small box asking to wait, in light green; hidden unless ShowWaitBox shows it.
 class CWaitDialog : public QDialog {
 public:
     CWaitDialog();
     // Makes the box, owned by owner, centred over it and hidden.
     void Create(QWidget* owner);
+    void CentreOverOwner();
     static const QColor& Colour();
 };
 
