@@ -43,12 +43,6 @@ void CPageProcess::CreateControls()
     log_ = AddControl<platform::LogEdit>(LogId, QRect(126, 46, 198, 144), platform::LogEdit::VerticalBar::Always);
 }
 
-bool CPageProcess::OnInitDialog()
-{
-    platform::WizardPage::OnInitDialog();
-    return true;
-}
-
 CUpgradeSheet* CPageProcess::UpgradeSheet() const
 {
     return dynamic_cast<CUpgradeSheet*>(Sheet());

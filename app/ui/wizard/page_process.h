@@ -26,7 +26,6 @@ public:
 
     CPageProcess();
 
-    bool OnInitDialog() override;
     bool OnSetActive() override;
     int OnWizardNext() override;
     int OnWizardBack() override;

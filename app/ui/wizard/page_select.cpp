@@ -77,11 +77,6 @@ CUpgradeSheet* CPageSelect::UpgradeSheet() const
     return dynamic_cast<CUpgradeSheet*>(Sheet());
 }
 
-void CPageSelect::SetChooser(ChunkFileChooser* chooser)
-{
-    chooser_ = chooser != nullptr ? chooser : &dialogs_;
-}
-
 bool CPageSelect::OnSetActive()
 {
     UpgradeSession& session = GetSession();
@@ -158,7 +153,7 @@ void CPageSelect::BindSelectedRow()
     if (row < 0) {
         return;
     }
-    if (ChooseChunkFile(RowKey(list_->topLevelItem(row)), *chooser_).Accepted()) {
+    if (ChooseChunkFile(RowKey(list_->topLevelItem(row)), dialogs_).Accepted()) {
         UpdateRow(row, true);
     }
 }

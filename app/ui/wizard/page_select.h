@@ -34,9 +34,7 @@ public:
     bool OnCommand(int commandId) override;
     bool PreTranslateMessage(platform::Message& message) override;
 
-    // Who asks for files and shows the refusals; the file dialogs unless replaced. The chooser
-    // must outlive its use; nullptr goes back to the dialogs.
-    void SetChooser(ChunkFileChooser* chooser);
+    // The file dialogs and message boxes of binding a file.
     DialogFileChooser& Dialogs() { return dialogs_; }
 
     QTreeWidget* List() const { return list_; }
@@ -64,5 +62,4 @@ private:
     QLabel* process_ = nullptr;
     QPixmap images_[2];
     DialogFileChooser dialogs_;
-    ChunkFileChooser* chooser_ = &dialogs_;
 };
