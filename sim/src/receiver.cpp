@@ -91,8 +91,11 @@ void Receiver::Run()
             std::lock_guard lock(recordMutex_);
             received_.push_back(byte);
         }
-        if (mode_ == Mode::Packets && byte == 'H' && line_.empty()) {
-            // A packet's marker and header are written at once; a lone 'H' is line input.
+        if (mode_ == Mode::Packets && byte == 'H') {
+            // A packet's marker and header are written at once; a lone 'H' is line input. A
+            // marker counts even in the middle of a line: after a packet cut short (the PC
+            // discards what it has not yet sent when it retries) its rest arrives as line
+            // input, and the next packet must still be found.
             uint8_t rest[3];
             const auto wait = std::chrono::milliseconds(20) + link_.ByteTime() * 6;
             if (link_.ReadExact(rest, 3, wait)) {
@@ -101,6 +104,7 @@ void Receiver::Run()
                     received_.insert(received_.end(), rest, rest + 3);
                 }
                 if (rest[0] == 'E' && rest[1] == 'A' && rest[2] == 'D') {
+                    line_.clear();
                     Packet packet;
                     if (ReadPacketAfterMarker(link_, packet) == ReadStatus::Ok) {
                         OnPacket(packet);

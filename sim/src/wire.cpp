@@ -115,11 +115,14 @@ ReadStatus ReadPacket(PtyLink& link, Packet& packet, PtyLink::Clock::duration ti
     size_t matched = 0;
     while (true) {
         const auto now = PtyLink::Clock::now();
-        if (now >= until) {
+        if (matched == 0 && now >= until) {
             return ReadStatus::Timeout;
         }
+        // The time-out is for a packet to begin: once part of a marker has been read, giving
+        // up would lose those bytes, and with them a packet that arrived just at the deadline.
+        const auto wait = matched == 0 ? until - now : ByteWait(link, 4 - matched);
         uint8_t byte = 0;
-        if (link.Read(&byte, 1, until - now) == 0) {
+        if (link.Read(&byte, 1, wait) == 0) {
             return ReadStatus::Timeout;
         }
         if (byte == kMarker[matched]) {

@@ -3,6 +3,7 @@
 
 #include "sim/pty_link.h"
 
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -26,12 +27,13 @@ public:
     bool Send(PtyLink& link, std::vector<uint8_t> bytes);
 
     // How many faults were injected, for tests to check that a run was exercised.
-    uint64_t Injected() const { return injected_; }
+    uint64_t Injected() const { return injected_.load(); }
 
 private:
     const LineFaults& faults_;
     std::mt19937_64& random_;
-    uint64_t injected_ = 0;
+    // Read by tests while the device thread runs.
+    std::atomic<uint64_t> injected_{0};
 };
 
 }  // namespace sim

@@ -55,6 +55,7 @@ struct BurnBehaviour {
     std::chrono::milliseconds reportInterval{1};
     bool fail = false;       // end with a failure report instead of finishing
     uint32_t busyEvery = 0;  // packet protocol: a busy response after every n reports (0: none)
+    bool endWithDone = false;  // packet protocol: end with a done response instead of an 'F' report
 };
 
 struct ReceiverConfig {
@@ -115,6 +116,8 @@ public:
     int HandshakesAnswered() const { return handshakes_.load(); }
     // A copy of the flash as it is now (after the last burn).
     std::vector<uint8_t> FlashContents() const;
+    // Line faults injected so far, to check that a run under faults met some.
+    uint64_t FaultsInjected() const { return faults_.Injected(); }
 
 private:
     enum class Mode { Lines, Packets };

@@ -35,6 +35,7 @@ enum UpgError : int32_t {
     UpgErrPacketDataReceive = 30,
     UpgErrPacketDataCrc = 31,
     UpgErrUnexpectedPacket = 32,
+    UpgErrNotAllDataReceived = 35,
     UpgErrFileOpen = 36,
     UpgErrFileRead = 37,
     UpgErrFileWrite = 38,

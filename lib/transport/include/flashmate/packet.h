@@ -28,6 +28,10 @@ inline constexpr int32_t PacketHeaderSize = 19;
 inline constexpr int32_t PacketPayloadCapacity = 2048;
 // A received payload needs room for its 4 CRC bytes too.
 inline constexpr uint32_t PacketMaxReceiveLength = PacketPayloadCapacity - 4;
+// What a packet takes on the wire besides its payload: the header and the data CRC.
+inline constexpr uint32_t PacketWireOverhead = PacketHeaderSize + 4;
+// A data packet's payload begins with its 32-bit number.
+inline constexpr uint32_t PacketNumberSize = 4;
 
 struct UpgPacket {
     uint8_t type;
