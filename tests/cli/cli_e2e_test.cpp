@@ -1,5 +1,6 @@
 // flashmate driven as a user drives it: its own process, on the pseudo-terminal of a simulated
 // receiver that runs in the test, with a settings file of the test's own.
+#include "capture.h"
 #include "subprocess.h"
 #include "temp_dir.h"
 
@@ -48,7 +49,7 @@ struct Result {
     std::string err;
 };
 
-Result Run(const std::vector<std::string>& arguments)
+Result RunProgram(const std::vector<std::string>& arguments)
 {
     Subprocess program(arguments);
     const int status = program.Wait(kCommandTimeout);
@@ -58,6 +59,20 @@ Result Run(const std::vector<std::string>& arguments)
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// Each line whole, in this order, with any lines between them.
+bool ContainsLinesInOrder(const std::string& text, const std::vector<std::string>& lines)
+{
+    size_t from = 0;
+    for (const std::string& line : lines) {
+        const size_t at = ("\n" + text).find("\n" + line + "\n", from);
+        if (at == std::string::npos) {
+            return false;
+        }
+        from = at + line.size() + 1;
+    }
+    return true;
 }
 
 Bytes Slice(const Bytes& bytes, size_t offset, size_t count)
@@ -75,20 +90,6 @@ Bytes ReadFile(const std::string& path)
 Bytes NewImage()
 {
     return sim::BuildImage(sim::SampleLayout(kNewSeed));
-}
-
-// An abort response (status 4, value 0) among the bytes the receiver read.
-bool ReceivedAbortPacket(const Bytes& received)
-{
-    const uint8_t marker[] = {'H', 'E', 'A', 'D'};
-    for (auto at = received.begin(); (at = std::search(at, received.end(), marker, marker + 4)) != received.end(); ++at) {
-        const size_t start = static_cast<size_t>(at - received.begin());
-        if (start + 24 <= received.size() && received[start + 4] == 3 && GetBe32(&received[start + 11]) == 5 &&
-            received[start + 19] == 4) {
-            return true;
-        }
-    }
-    return false;
 }
 
 class CliTest : public ::testing::Test {
@@ -169,7 +170,7 @@ protected:
 TEST_P(CliGenerationTest, InfoShowsVersionChunksAndLayout)
 {
     ASSERT_NO_FATAL_FAILURE(StartReceiver());
-    const Result result = Run(Flashmate({"info"}));
+    const Result result = RunProgram(Flashmate({"info"}));
     ASSERT_EQ(result.status, kExitOk) << result.err;
     EXPECT_TRUE(Contains(result.out, "Protocol version " + GetParam().shown)) << result.out;
     EXPECT_TRUE(Contains(result.out, "1  0x01FE0100  MAINCODE   2.0.0c   2008-01-25  0x00180000  0x00010000")) << result.out;
@@ -186,7 +187,7 @@ TEST_P(CliGenerationTest, WritesTheWholeImageAndReadsTheFlashBack)
     const Bytes image = NewImage();
     const std::string imagePath = dir_.Write("new.abs", image);
 
-    const Result written = Run(Flashmate({"write", imagePath}));
+    const Result written = RunProgram(Flashmate({"write", imagePath}));
     ASSERT_EQ(written.status, kExitOk) << written.err;
     const Bytes flash = receiver_->FlashContents();
     EXPECT_TRUE(Slice(flash, 0, image.size()) == image);
@@ -199,7 +200,7 @@ TEST_P(CliGenerationTest, WritesTheWholeImageAndReadsTheFlashBack)
     EXPECT_TRUE(ReceiverGot("reboot"));
 
     const std::string readPath = dir_.File("flash.bin");
-    const Result read = Run(Flashmate({"read", readPath}));
+    const Result read = RunProgram(Flashmate({"read", readPath}));
     ASSERT_EQ(read.status, kExitOk) << read.err;
     EXPECT_TRUE(ReadFile(readPath) == flash);
     EXPECT_TRUE(Contains(read.err, "Чтение всех блоков\n")) << read.err;
@@ -215,10 +216,11 @@ TEST_P(CliGenerationTest, WritesAndReadsSingleChunksKeepingTheOthers)
     const std::string imagePath = dir_.Write("new.abs", image);
 
     // By name for a raw file, by id for a chunk taken from an image.
-    const Result written = Run(Flashmate({"write", "--chunk", "MAINCODE=" + mainPath, "--chunk", "0x02FD0200=" + imagePath}));
+    const Result written = RunProgram(Flashmate({"write", "--chunk", "MAINCODE=" + mainPath, "--chunk", "0x02FD0200=" + imagePath}));
     ASSERT_EQ(written.status, kExitOk) << written.err;
-    EXPECT_TRUE(Contains(written.err, "Пропуск блока: BOOT\nЗагрузка блока:MAINCODE\n")) << written.err;
-    EXPECT_TRUE(Contains(written.err, "Загрузка блока:LOGO\nПропуск блока: DEFAULTDB\nПропуск блока: USERDB\n"))
+    EXPECT_TRUE(ContainsLinesInOrder(written.err, {"Отправка адреса...", "Пропуск блока: BOOT", "Загрузка блока:MAINCODE",
+                                                   "Загрузка блока:LOGO", "Пропуск блока: DEFAULTDB",
+                                                   "Пропуск блока: USERDB", "Идет запись. НЕ ВЫКЛЮЧАТЬ!!!"}))
         << written.err;
 
     const Bytes flash = receiver_->FlashContents();
@@ -233,7 +235,7 @@ TEST_P(CliGenerationTest, WritesAndReadsSingleChunksKeepingTheOthers)
     // By index: the chunks' data without their headers.
     const std::string mainBack = dir_.File("main-back.bin");
     const std::string logoBack = dir_.File("logo-back.bin");
-    const Result read = Run(Flashmate({"read", "--chunk", "1=" + mainBack, "--chunk", "logo=" + logoBack}));
+    const Result read = RunProgram(Flashmate({"read", "--chunk", "1=" + mainBack, "--chunk", "logo=" + logoBack}));
     ASSERT_EQ(read.status, kExitOk) << read.err;
     EXPECT_TRUE(ReadFile(mainBack) == Slice(flash, kMainOffset + kHeader, kMainSize - kHeader));
     EXPECT_TRUE(ReadFile(logoBack) == Slice(flash, kLogoOffset + kHeader, kLogoSize - kHeader));
@@ -256,9 +258,10 @@ TEST_P(CliGenerationTest, CtrlCDuringTheTransferCancelsIt)
     EXPECT_TRUE(Contains(program.err, "Отменено пользователем")) << program.err;
     EXPECT_FALSE(ReceiverGot("burn"));
     EXPECT_TRUE(receiver_->FlashContents() == oldFlash_);
-    if (PacketProtocol()) {
-        EXPECT_TRUE(ReceivedAbortPacket(receiver_->ReceivedBytes()));
-    }
+    // The receiver takes a new session afterwards. (That the packet protocol's cancel sends the
+    // receiver an abort is the library's own tests' business.)
+    const Result info = RunProgram(Flashmate({"info"}));
+    EXPECT_EQ(info.status, kExitOk) << info.err;
 }
 
 TEST_P(CliGenerationTest, CtrlCDuringTheBurnIsRefused)
@@ -279,7 +282,7 @@ TEST_P(CliGenerationTest, CtrlCDuringTheBurnIsRefused)
 
 TEST_P(CliGenerationTest, DemoWritesReadsBackAndMatches)
 {
-    const Result result = Run({FLASHMATE_PATH, "demo", "--protocol", std::to_string(GetParam().version)});
+    const Result result = RunProgram({FLASHMATE_PATH, "demo", "--protocol", std::to_string(GetParam().version)});
     ASSERT_EQ(result.status, kExitOk) << result.out << result.err;
     EXPECT_TRUE(Contains(result.out, "Step 3 of 3")) << result.out;
     EXPECT_TRUE(Contains(result.out, "All matched")) << result.out;
@@ -288,7 +291,7 @@ TEST_P(CliGenerationTest, DemoWritesReadsBackAndMatches)
 INSTANTIATE_TEST_SUITE_P(Generations, CliGenerationTest,
                          ::testing::Values(Generation{"Packet48", 48, "3.0 (packet protocol)"},
                                            Generation{"Legacy32", 32, "2.0 (legacy protocol)"}),
-                         [](const ::testing::TestParamInfo<Generation>& info) { return info.param.name; });
+                         testsupport::CaseName());
 
 struct Refusal {
     std::string name;
@@ -349,7 +352,7 @@ TEST_F(CliTest, RefusedFilesEndTheCommandBeforeAnythingIsWritten)
         if (const size_t at = message.find("{dir}"); at != std::string::npos) {
             message.replace(at, 5, dir_.Path());
         }
-        const Result result = Run(Flashmate(arguments));
+        const Result result = RunProgram(Flashmate(arguments));
         EXPECT_EQ(result.status, c.status) << result.err;
         EXPECT_TRUE(Contains(result.err, message)) << result.err;
         EXPECT_TRUE(ReceiverOnlyConnected());
@@ -367,7 +370,7 @@ TEST_F(CliTest, APortThatCannotBeOpenedSaysWhy)
     };
     for (const auto& [port, why] : cases) {
         SCOPED_TRACE(port);
-        const Result result = Run(Flashmate({"--port", port, "info"}));
+        const Result result = RunProgram(Flashmate({"--port", port, "info"}));
         EXPECT_EQ(result.status, kExitPort);
         EXPECT_TRUE(Contains(result.err, "Невозможно открыть порт!")) << result.err;
         EXPECT_TRUE(Contains(result.err, why)) << result.err;
@@ -376,11 +379,11 @@ TEST_F(CliTest, APortThatCannotBeOpenedSaysWhy)
 
 TEST_F(CliTest, UsageErrorsAndHelp)
 {
-    const Result missing = Run(Flashmate({"write"}));
+    const Result missing = RunProgram(Flashmate({"write"}));
     EXPECT_EQ(missing.status, kExitUsage);
     EXPECT_TRUE(Contains(missing.err, "write: give either IMAGE or --chunk SEL=FILE")) << missing.err;
 
-    const Result help = Run({FLASHMATE_PATH, "--help"});
+    const Result help = RunProgram({FLASHMATE_PATH, "--help"});
     EXPECT_EQ(help.status, kExitOk);
     for (const char* part : {"info", "write", "read", "image", "simulate", "demo", "Exit status:", "130"}) {
         EXPECT_TRUE(Contains(help.out, part)) << part;
@@ -390,7 +393,7 @@ TEST_F(CliTest, UsageErrorsAndHelp)
 TEST_F(CliTest, ImageChecksAFileOffline)
 {
     const std::string good = dir_.Write("new.abs", NewImage());
-    const Result listed = Run({FLASHMATE_PATH, "image", good});
+    const Result listed = RunProgram({FLASHMATE_PATH, "image", good});
     EXPECT_EQ(listed.status, kExitOk);
     EXPECT_TRUE(Contains(listed.out, "a valid image, 5 chunks")) << listed.out;
     EXPECT_TRUE(Contains(listed.out, "0  0x00000000  0xE3000010  BOOT       BL 1.05  0x00010000  none")) << listed.out;
@@ -398,7 +401,7 @@ TEST_F(CliTest, ImageChecksAFileOffline)
 
     Bytes damaged = NewImage();
     damaged[kLogoOffset + 0x200] ^= 0x80;
-    const Result checked = Run({FLASHMATE_PATH, "image", dir_.Write("damaged.abs", damaged)});
+    const Result checked = RunProgram({FLASHMATE_PATH, "image", dir_.Write("damaged.abs", damaged)});
     EXPECT_EQ(checked.status, kExitRefused);
     EXPECT_TRUE(Contains(checked.out, "not a valid image: the chunk at 0x00190000 has a bad CRC")) << checked.out;
     EXPECT_TRUE(Contains(checked.out, "2  0x00190000  0x02FD0200  LOGO       1.0      0x00020000  bad")) << checked.out;
@@ -413,7 +416,7 @@ TEST_F(CliTest, SimulateServesAnotherFlashmateUntilCtrlC)
     const std::string device = simulator.out.substr(0, simulator.out.find('\n'));
     ASSERT_EQ(device.rfind("/dev/", 0), 0u) << device;
 
-    const Result info = Run({FLASHMATE_PATH, "--settings", settings_, "--port", device, "info"});
+    const Result info = RunProgram({FLASHMATE_PATH, "--settings", settings_, "--port", device, "info"});
     EXPECT_EQ(info.status, kExitOk) << info.err;
     EXPECT_TRUE(Contains(info.out, "Protocol version 2.1 (legacy protocol)")) << info.out;
 

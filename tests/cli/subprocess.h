@@ -21,9 +21,9 @@ public:
 
     explicit Subprocess(const std::vector<std::string>& arguments)
     {
-        int out[2];
-        int err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+        int outPipe[2];
+        int errPipe[2];
+        if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
             return;
         }
         std::vector<char*> argv;
@@ -33,8 +33,8 @@ public:
         argv.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
+            ::dup2(outPipe[1], STDOUT_FILENO);
+            ::dup2(errPipe[1], STDERR_FILENO);
             // The test runner may block signals; the program must start as a shell starts it.
             sigset_t none;
             sigemptyset(&none);
@@ -42,10 +42,10 @@ public:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
+        ::close(outPipe[1]);
+        ::close(errPipe[1]);
+        out_ = outPipe[0];
+        err_ = errPipe[0];
     }
 
     ~Subprocess()

@@ -53,12 +53,6 @@ void PrepareSession(const LineOptions& options)
     }
 }
 
-std::string ProtocolName(uint32_t version)
-{
-    return ProtocolVersionText(version) + (version >= static_cast<uint32_t>(ProtocolPacket) ? " (packet protocol)"
-                                                                                            : " (legacy protocol)");
-}
-
 // Runs the connect job; 0 when the receiver's table is in ReceiverChunks.
 int Connect(CommandContext& context)
 {
@@ -67,7 +61,7 @@ int Connect(CommandContext& context)
     if (!outcome.succeeded) {
         return ExitCodeOf(outcome);
     }
-    context.console.Note("Connected: protocol " + ProtocolName(GetSession().protocolVersion) + ", " +
+    context.console.Note("Connected: protocol " + ProtocolDescription(GetSession().protocolVersion) + ", " +
                          std::to_string(ReceiverChunks.count) + " chunks.");
     return ExitOk;
 }
@@ -173,7 +167,7 @@ int RunInfo(const CommandLine& line, CommandContext& context)
     if (const int status = Connect(context); status != ExitOk) {
         return status;
     }
-    context.out << "Protocol version " << ProtocolName(GetSession().protocolVersion) << "\n"
+    context.out << "Protocol version " << ProtocolDescription(GetSession().protocolVersion) << "\n"
                 << ChunkTableText(ReceiverChunks) << FlashLayoutText(ReceiverChunks, kLayoutMarks) << "\n";
     context.out.flush();
     return ExitOk;

@@ -81,6 +81,10 @@ void Console::Progress(int percent)
     if (percent < percent_) {
         EndPhase();
     }
+    // A transfer reports every packet; the bar only changes with the percentage.
+    if (terminal_ && barShown_ && percent == percent_) {
+        return;
+    }
     percent_ = percent;
     if (terminal_) {
         DrawBar();

@@ -134,10 +134,10 @@ int RunDemo(const CommandLine& line, CommandContext& context)
         context.console.Note("Cannot start the simulated receiver: " + error);
         return ExitFailed;
     }
-    const std::string protocol = ProtocolVersionText(static_cast<uint32_t>(line.simulator.protocolVersion));
+    const std::string protocol = ProtocolDescription(static_cast<uint32_t>(line.simulator.protocolVersion));
     out << "Flashmate demo\n"
-        << "Started a simulated receiver (protocol " << protocol << ") on " << receiver.DevicePath()
-        << ": a 2 MiB flash with main code 2.0.0c.\n"
+        << "Started a simulated receiver on " << receiver.DevicePath() << ": protocol " << protocol
+        << ", a 2 MiB flash with main code 2.0.0c.\n"
         << "Made a newer firmware image, main code " << kNewMainVersion << ": " << imagePath << " (" << image.size()
         << " bytes).\n\n";
 

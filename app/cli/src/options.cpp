@@ -119,25 +119,28 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, std::ostream& o
     std::string port;
     std::string parity;
     std::vector<std::string> chunks;
-    app.add_option("--port", port, "COMn or a device path (default: Upgrade.ini)");
+    app.add_option("--port", port, "COMn or a device path (default: Upgrade.ini)")->type_name("PORT");
     app.add_option("--baud", line.line.baudRate, "baud rate (default: Upgrade.ini, else 115200)")
-        ->check(CLI::Range(1, INT32_MAX));
-    app.add_option("--parity", parity, "none, odd, even, mark or space (default: Upgrade.ini, else even)");
+        ->type_name("N")
+        ->check(CLI::Range(1, INT32_MAX).description(""));
+    app.add_option("--parity", parity, "none, odd, even, mark or space (default: Upgrade.ini, else even)")
+        ->type_name("P");
     app.add_option("--settings", line.line.settingsFile,
                    "read the settings from this file instead of Upgrade.ini beside the program")
-        ->check(CLI::ExistingFile);
+        ->type_name("FILE")
+        ->check(CLI::ExistingFile.description(""));
 
     CLI::App* info = app.add_subcommand("info", "connect; print the protocol version, the chunk table and the flash layout");
     CLI::App* write = app.add_subcommand("write", "write an image, or single chunks, into the receiver's flash");
-    write->add_option("IMAGE", line.file, "the image file to write whole");
+    write->add_option("IMAGE", line.file, "the image file to write whole")->type_name("");
     write->add_flag("--no-bootloader", line.noBootLoader, "write the image without its boot loader");
     write->add_option("--chunk", chunks, "write FILE into the chunk SEL; every other chunk is kept")
         ->type_name("SEL=FILE");
     CLI::App* read = app.add_subcommand("read", "read the whole flash, or single chunks, into files");
-    read->add_option("FILE", line.file, "the file that receives the whole flash");
+    read->add_option("FILE", line.file, "the file that receives the whole flash")->type_name("");
     read->add_option("--chunk", chunks, "read the chunk SEL into FILE")->type_name("SEL=FILE");
     CLI::App* image = app.add_subcommand("image", "offline: check an image file and list its chunks");
-    image->add_option("FILE", line.file, "the image file")->required();
+    image->add_option("FILE", line.file, "the image file")->type_name("")->required();
 
     SimulatorOptions& simulator = line.simulator;
     CLI::App* simulate =

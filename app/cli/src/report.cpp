@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "flashmate/upgrade.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
@@ -120,6 +122,12 @@ const char* CrcState(ImageCrc crc)
 std::string ProtocolVersionText(uint32_t version)
 {
     return Format("%u.%u", version / 16, version % 16);
+}
+
+std::string ProtocolDescription(uint32_t version)
+{
+    return ProtocolVersionText(version) +
+           (version >= static_cast<uint32_t>(ProtocolPacket) ? " (packet protocol)" : " (legacy protocol)");
 }
 
 std::string ChunkTableText(const ChunkTable& table)

@@ -10,6 +10,8 @@
 
 // "3.0" for 48: the major version in the high nibble, the minor in the low one.
 std::string ProtocolVersionText(uint32_t version);
+// "3.0 (packet protocol)", "2.0 (legacy protocol)": the generation goes by the version.
+std::string ProtocolDescription(uint32_t version);
 
 // One line per chunk under a heading: index, id, name, version, time, size, flash offset and
 // the range `read --chunk` reads (the boot loader whole, any other chunk without its header).

@@ -28,13 +28,13 @@ uint8_t FlashSizeCode(size_t bytes)
     }
 }
 
-std::string Describe(const SimulatorOptions& options, const sim::ReceiverConfig& config)
+std::string Describe(const SimulatorOptions& options)
 {
-    std::string text = "Simulated receiver: protocol " + ProtocolVersionText(static_cast<uint32_t>(config.protocolVersion)) +
-                       (config.protocolVersion >= 48 ? " (packet protocol)" : " (legacy protocol)") + ", ";
+    std::string text =
+        "Simulated receiver: protocol " + ProtocolDescription(static_cast<uint32_t>(options.protocolVersion)) + ", ";
     text += options.flashFile.empty() ? "the sample 2 MiB flash" : "flash from " + options.flashFile;
     text += options.paceBaud == 0 ? ", unpaced" : ", paced at " + std::to_string(options.paceBaud) + " baud";
-    if (config.faults.Any()) {
+    if (options.faults.Any()) {
         text += ", with line faults";
     }
     return text + ".";
@@ -98,7 +98,7 @@ int RunSimulate(const CommandLine& line, CommandContext& context)
     }
     // The path alone on the first line, for scripts to take.
     context.out << receiver.DevicePath() << std::endl;
-    context.console.Note(Describe(options, ReceiverConfigOf(options, {})));
+    context.console.Note(Describe(options));
     context.console.Note("Connect with: flashmate --port " + receiver.DevicePath() + " info     (Ctrl-C ends the simulation)");
 
     size_t shown = 0;
@@ -113,6 +113,8 @@ int RunSimulate(const CommandLine& line, CommandContext& context)
     }
     receiver.Stop();
     showNewCommands();
-    context.console.Note("Stopped after " + std::to_string(shown) + " commands.");
+    context.console.Note("Stopped after " + std::to_string(shown) + " commands; " +
+                         std::to_string(receiver.Link().BytesFromPc()) + " bytes came from the PC, " +
+                         std::to_string(receiver.Link().BytesToPc()) + " went to it.");
     return ExitOk;
 }
