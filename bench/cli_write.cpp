@@ -36,7 +36,7 @@ constexpr uint64_t kReceiverSeed = 1;
 constexpr uint64_t kImageSeed = 2;
 constexpr uint32_t kImageSize = 0x200000;
 
-// The design's fixed pauses.
+// The boot loader's fixed pauses.
 constexpr double kHandshakeAttemptPause = 0.100;
 constexpr double kAfterConnectHandshake = 0.100;
 constexpr double kAfterWholeImage = 1.000;
