@@ -29,15 +29,6 @@ struct Input {
     Bytes data;
 };
 
-Bytes Random(size_t count, uint64_t seed)
-{
-    std::mt19937_64 random(seed);
-    Bytes bytes(count);
-    for (uint8_t& b : bytes) {
-        b = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
 
 Bytes Text(size_t count)
 {
@@ -55,7 +46,7 @@ const std::vector<Input>& Inputs()
     static const std::vector<Input> inputs = {
         {"firmware_like_2MiB", sim::FirmwareLikeBytes(0x200000, 1)},
         {"sample_flash_2MiB", sim::SampleFlash(1)},
-        {"random_2MiB", Random(0x200000, 1)},
+        {"random_2MiB", sim::RandomBytes(0x200000, 1)},
         {"erased_2MiB", Bytes(0x200000, 0xFF)},
         {"tiny_100", Text(100)},
     };

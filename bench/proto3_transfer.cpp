@@ -57,15 +57,6 @@ int32_t MarkPacketPhase()
 
 void IgnoreProgress(int32_t) {}
 
-Bytes Random(size_t count, uint64_t seed)
-{
-    std::mt19937_64 random(seed);
-    Bytes bytes(count);
-    for (uint8_t& b : bytes) {
-        b = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
 
 class Session {
 public:
@@ -132,7 +123,7 @@ void BM_TransferUnpaced(benchmark::State& state)
         state.SkipWithError("no simulated receiver");
         return;
     }
-    const Bytes data = Random(kSize, 1);
+    const Bytes data = sim::RandomBytes(kSize, 1);
     double phase = 0;
     double whole = 0;
     for (auto _ : state) {
@@ -160,7 +151,7 @@ void BM_TransferPaced(benchmark::State& state)
         return;
     }
     const bool compressible = state.range(0) != 0;
-    const Bytes data = compressible ? sim::SampleFlash(5) : Random(kSize, 2);
+    const Bytes data = compressible ? sim::SampleFlash(5) : sim::RandomBytes(kSize, 2);
     const double byteSeconds = std::chrono::duration<double>(session.Link().ByteTime()).count();
     for (auto _ : state) {
         const Run run = TransferOnce(session, data);

@@ -45,6 +45,16 @@ std::vector<uint8_t> BuildImage(const std::vector<ChunkSpec>& chunks)
     return image;
 }
 
+std::vector<uint8_t> RandomBytes(size_t count, uint64_t seed)
+{
+    std::mt19937_64 random(seed);
+    std::vector<uint8_t> bytes(count);
+    for (uint8_t& b : bytes) {
+        b = static_cast<uint8_t>(random());
+    }
+    return bytes;
+}
+
 std::vector<uint8_t> FirmwareLikeBytes(size_t count, uint64_t seed)
 {
     std::mt19937_64 random(seed);

@@ -5,6 +5,8 @@
 #include "flashmate/bytes.h"
 #include "flashmate/packet.h"
 
+#include "sim/image.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -20,15 +22,6 @@ using Proto3E2e = testsupport::Proto3Session;
 
 constexpr uint32_t kFlashSize = 0x200000;
 
-Bytes Random(size_t count, uint64_t seed)
-{
-    std::mt19937_64 random(seed);
-    Bytes bytes(count);
-    for (uint8_t& b : bytes) {
-        b = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
 
 struct WholeFlashCase {
     const char* name;
@@ -55,7 +48,7 @@ TEST_P(WholeFlash, WrittenBurnedAndReadBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, WholeFlash,
-                         ::testing::Values(WholeFlashCase{"incompressible_travels_plain", Random(kFlashSize, 3), false},
+                         ::testing::Values(WholeFlashCase{"incompressible_travels_plain", sim::RandomBytes(kFlashSize, 3), false},
                                            WholeFlashCase{"firmware_travels_compressed", sim::SampleFlash(7), true}),
                          testsupport::CaseName());
 
@@ -143,7 +136,7 @@ int32_t DumpBeyondTheFlash()
 int32_t TransferBeyondTheFlash()
 {
     EXPECT_EQ(Proto3SetAddress(kFlashSize - 100), 0);
-    Bytes data = Random(101, 2);
+    Bytes data = sim::RandomBytes(101, 2);
     return Proto3Transfer(data.data(), 101, testsupport::CaptureProgress, testsupport::NeverCancel);
 }
 
@@ -227,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Proto3E2e, CancelledTransferAndDumpLeaveTheReceiverReady)
 {
     ASSERT_NO_FATAL_FAILURE(Connect({}));
-    const Bytes image = Random(256 * 1024, 8);
+    const Bytes image = sim::RandomBytes(256 * 1024, 8);
     ASSERT_EQ(Proto3SetAddress(0), 0);
     Bytes buffer = image;
     Capture::cancelAfterCalls = 10;
@@ -264,7 +257,7 @@ TEST_P(Burns, FollowTheReceiversReports)
 {
     const BurnCase& c = GetParam();
     ASSERT_NO_FATAL_FAILURE(Connect({.burn = c.burn}));
-    const Bytes image = Random(0x80000, 5);
+    const Bytes image = sim::RandomBytes(0x80000, 5);
     const int32_t result = WriteFlash(image);
     EXPECT_EQ(result, c.result);
     // Progress of the download first: 512 packets.
@@ -307,13 +300,13 @@ TEST_P(UnderFaults, ExactDataOrAnError)
 {
     const FaultCase& c = GetParam();
     constexpr size_t kSize = 64 * 1024;
-    sim::ReceiverConfig config{.flash = Random(kSize, c.seed + 100), .seed = c.seed};
+    sim::ReceiverConfig config{.flash = sim::RandomBytes(kSize, c.seed + 100), .seed = c.seed};
     // Every lost packet costs a time-out of 1.5 or 2 s, so losses stay rare here; the slow
     // suite runs a whole flash.
     config.faults = {.corrupt = 0.03, .drop = 0.003, .delay = 0.03, .delayMs = 20, .noise = 0.03,
                      .lateDuplicateAck = 0.03};
     ASSERT_NO_FATAL_FAILURE(Connect(std::move(config)));
-    const Bytes image = c.compressible ? sim::FirmwareLikeBytes(kSize, c.seed) : Random(kSize, c.seed);
+    const Bytes image = c.compressible ? sim::FirmwareLikeBytes(kSize, c.seed) : sim::RandomBytes(kSize, c.seed);
 
     const int32_t written = WriteFlash(image);
     if (written == 0) {

@@ -23,15 +23,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kHeader = 13;
 
-Bytes Random(size_t count, uint64_t seed)
-{
-    std::mt19937_64 random(seed);
-    Bytes bytes(count);
-    for (uint8_t& b : bytes) {
-        b = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
 
 uint64_t Le(const uint8_t* p, int bytes)
 {
@@ -169,11 +160,11 @@ TEST_P(PlainTest, DataThatDoesNotShrinkStaysUntouched)
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, PlainTest,
-                         ::testing::Values(PlainCase{"random_64_kib", Random(64 * 1024, 5)},
+                         ::testing::Values(PlainCase{"random_64_kib", sim::RandomBytes(64 * 1024, 5)},
                                            PlainCase{"empty", Bytes{}},
                                            PlainCase{"one_byte", Bytes{0x41}},
                                            PlainCase{"thirteen_zeros", Bytes(13, 0)},
-                                           PlainCase{"twenty_random", Random(20, 9)}),
+                                           PlainCase{"twenty_random", sim::RandomBytes(20, 9)}),
                          testsupport::CaseName());
 
 // The strict decoder above would be worthless if it let an end marker through.

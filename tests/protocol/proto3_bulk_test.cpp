@@ -22,15 +22,6 @@ using testsupport::Reply;
 
 using BulkTest = testsupport::ScriptedDeviceTest;
 
-Bytes Random(size_t count, uint64_t seed)
-{
-    std::mt19937_64 random(seed);
-    Bytes bytes(count);
-    for (uint8_t& b : bytes) {
-        b = static_cast<uint8_t>(random());
-    }
-    return bytes;
-}
 
 // An answer in a script: "ok" (the number asked about), "ok:N", "done", "error:N", "corrupt"
 // (an acknowledgement with a bad CRC), "stray" (an answer under another id), "silence".
@@ -104,7 +95,7 @@ TEST_P(TransferTest, StopAndWait)
 {
     const TransferCase& c = GetParam();
     // Random bytes do not compress, so they travel as they are.
-    const Bytes data = Random(c.size, 1);
+    const Bytes data = sim::RandomBytes(c.size, 1);
     std::map<uint32_t, Bytes> received;
     int index = -1;
     RunDevice([&](const sim::Packet& packet) -> std::vector<Bytes> {

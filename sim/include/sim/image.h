@@ -22,6 +22,9 @@ struct ChunkSpec {
 // its data, then 0xFF up to its size. The last chunk ends after its data.
 std::vector<uint8_t> BuildImage(const std::vector<ChunkSpec>& chunks);
 
+// Bytes no compressor can shrink.
+std::vector<uint8_t> RandomBytes(size_t count, uint64_t seed);
+
 // Bytes that compress about as well as receiver firmware: code-like repeats mixed with noise.
 std::vector<uint8_t> FirmwareLikeBytes(size_t count, uint64_t seed);
 
