@@ -99,13 +99,17 @@ JobOutcome JobRunner::Run(Kind kind)
         return outcome;
     }
     const uint32_t doneMessage = kind == Kind::Connect ? WM_CONNECT_DONE : WM_JOB_DONE;
+    bool threadEnded = false;
     for (;;) {
         const std::optional<JobMessage> message = queue.Next(kMessageWait);
         if (!message) {
-            if (WaitForJobEnd(std::chrono::milliseconds(0))) {
+            // The thread may have ended with its last messages posted just after the wait
+            // gave up: the queue is looked at once more before concluding anything.
+            if (threadEnded) {
                 console_.Note("The job ended without saying how.");
                 break;
             }
+            threadEnded = WaitForJobEnd(std::chrono::milliseconds(0));
             continue;
         }
         if (message->message == WM_JOB_STATUS) {
