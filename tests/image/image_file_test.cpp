@@ -45,6 +45,7 @@ TEST_P(ImageFileTest, ValidatesAndFinds)
     const std::string path = dir.Write("image.abs", bytes);
 
     EXPECT_EQ(ValidateImageFile(path.c_str()), c.valid);
+    EXPECT_EQ(ListImageFile(path.c_str()).Valid(), c.valid);
 
     uint32_t offset = kUntouched;
     uint32_t length = kUntouched;
@@ -169,6 +170,77 @@ TEST(ImageFile, BootLoaderVersionFieldIsCopiedWhole)
     for (char byte : version) {
         EXPECT_EQ(byte, 0x5A);
     }
+}
+
+struct ListedChunk {
+    uint32_t offset;
+    uint32_t id;
+    uint32_t size;
+    ImageCrc crc;
+};
+
+struct ListingCase {
+    std::string name;
+    std::vector<ImageChunk> chunks;
+    std::vector<ListedChunk> listed;
+    ImageProblem problem;
+    uint32_t problemOffset = 0;
+};
+
+// The listing walks past a chunk whose only fault is its CRC, so that every chunk of a damaged
+// image can be shown, and stops where the walk can no longer find the next header.
+TEST(ImageFile, ListingShowsEveryChunkAndTheFirstProblem)
+{
+    const ListingCase cases[] = {
+        {"Valid",
+         {{BootLoaderChunkId, 0x400, 0x100, CrcKind::None}, {kMain, 0x800, 0x80}, {kLogo, 0, 0x10}},
+         {{0, BootLoaderChunkId, 0x400, ImageCrc::None},
+          {0x400, kMain, 0x800, ImageCrc::Good},
+          {0xC00, kLogo, 112 + 0x10 + 16, ImageCrc::Good}},
+         ImageProblem::None},
+        {"BadCrcInTheMiddle",
+         {{BootLoaderChunkId, 0x400, 0x100}, {kMain, 0x800, 0x80, CrcKind::Wrong}, {kLogo, 0, 0x10}},
+         {{0, BootLoaderChunkId, 0x400, ImageCrc::Good},
+          {0x400, kMain, 0x800, ImageCrc::Bad},
+          {0xC00, kLogo, 112 + 0x10 + 16, ImageCrc::Good}},
+         ImageProblem::BadCrc, 0x400},
+        {"BrokenIdEndsTheWalk",
+         {{BootLoaderChunkId, 0x400, 0x100}, {0x01FF0000, 0x800, 0x80}, {kLogo, 0, 0x10}},
+         {{0, BootLoaderChunkId, 0x400, ImageCrc::Good}, {0x400, 0x01FF0000, 0x800, ImageCrc::Unchecked}},
+         ImageProblem::IdNotComplemented, 0x400},
+        {"NextHeaderPastTheEnd",
+         {{BootLoaderChunkId, 0x400, 0x100}, {kMain, 0x800, 0x80}},
+         {{0, BootLoaderChunkId, 0x400, ImageCrc::Good}, {0x400, kMain, 0x800, ImageCrc::Good}},
+         ImageProblem::HeaderPastEnd, 0xC00},
+        {"SingleChunk",
+         {{BootLoaderChunkId, 0, 0x40}},
+         {{0, BootLoaderChunkId, 112 + 0x40 + 16, ImageCrc::Good}},
+         ImageProblem::SingleChunk},
+    };
+    testsupport::TempDir dir;
+    for (const ListingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> bytes = BuildImageFile(c.chunks);
+        const std::string path = dir.Write(c.name + ".abs", bytes);
+        const ImageListing listing = ListImageFile(path.c_str());
+        EXPECT_EQ(listing.fileLength, bytes.size());
+        EXPECT_EQ(listing.problem, c.problem);
+        EXPECT_EQ(listing.problemOffset, c.problemOffset);
+        ASSERT_EQ(listing.chunks.size(), c.listed.size());
+        for (size_t i = 0; i < c.listed.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(listing.chunks[i].fileOffset, c.listed[i].offset);
+            EXPECT_EQ(listing.chunks[i].info.id, c.listed[i].id);
+            EXPECT_EQ(listing.chunks[i].size, c.listed[i].size);
+            EXPECT_EQ(listing.chunks[i].crc, c.listed[i].crc);
+            EXPECT_STREQ(listing.chunks[i].info.name, "chunk");
+            EXPECT_STREQ(listing.chunks[i].info.version, "1.0");
+        }
+    }
+
+    const ImageListing missing = ListImageFile(dir.File("missing.abs").c_str());
+    EXPECT_EQ(missing.problem, ImageProblem::CannotOpen);
+    EXPECT_TRUE(missing.chunks.empty());
 }
 
 }  // namespace

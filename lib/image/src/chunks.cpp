@@ -76,6 +76,20 @@ uint32_t ChunkSize(const ChunkInfo& chunk)
     return chunk.nextOffset != 0 ? chunk.nextOffset : chunk.length + 16;
 }
 
+void ReadChunkHeader(const uint8_t* header, ChunkInfo* info)
+{
+    std::memset(info, 0xFF, sizeof *info);
+    info->id = GetBe32(header + ChunkIdOffset);
+    info->length = GetBe32(header + ChunkLengthOffset);
+    info->nextOffset = GetBe32(header + ChunkNextOffsetOffset);
+    info->crc = GetBe32(header + ChunkCrcOffset);
+    CopyText(info->name, header + ChunkNameOffset);
+    CopyText(info->version, header + ChunkVersionOffset);
+    CopyText(info->time, header + ChunkTimeOffset);
+    info->selected = 0;
+    info->masked = 0;
+}
+
 int32_t ParseChunkTable(const uint8_t* reply, uint32_t length, ChunkTable* table)
 {
     // Too short for even the two leading bytes: nothing to take but an empty table.
@@ -91,22 +105,12 @@ int32_t ParseChunkTable(const uint8_t* reply, uint32_t length, ChunkTable* table
     }
     table->count = count;
     for (uint32_t k = 0; k < count; ++k) {
-        const uint8_t* record = reply + 2 + kRecordSize * k;
         ChunkInfo& chunk = table->chunks[k];
-        std::memset(&chunk, 0xFF, sizeof chunk);
-        chunk.id = GetBe32(record + ChunkIdOffset);
-        chunk.length = GetBe32(record + ChunkLengthOffset);
-        chunk.nextOffset = GetBe32(record + ChunkNextOffsetOffset);
-        chunk.crc = GetBe32(record + ChunkCrcOffset);
-        CopyText(chunk.name, record + ChunkNameOffset);
-        CopyText(chunk.version, record + ChunkVersionOffset);
-        CopyText(chunk.time, record + ChunkTimeOffset);
+        ReadChunkHeader(reply + 2 + kRecordSize * k, &chunk);
         const int32_t type = ChunkTypeOf(chunk.id);
         if (type == ChunkTypeUserDb || type == ChunkTypeBootLoader) {
             chunk.crc = ChunkNoCrc;
         }
-        chunk.selected = 0;
-        chunk.masked = 0;
     }
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -83,6 +84,8 @@ struct Header {
     const uint8_t* bytes;
 };
 
+// Whether the chunk's CRC-32 over its length bytes from offset 16 matches; false as well when
+// those bytes run past the end of the file.
 bool CrcMatches(const ImageReader& file, uint64_t position, const Header& header)
 {
     if (position + ChunkCrcStart + header.length > file.Length()) {
@@ -103,55 +106,80 @@ bool CrcMatches(const ImageReader& file, uint64_t position, const Header& header
     return crc == header.crc;
 }
 
-bool HeaderPasses(const ImageReader& file, uint64_t position, int32_t index, const Header& header)
+// The checks of one header; the first that fails decides.
+ImageProblem CheckHeader(const ImageReader& file, uint64_t position, int32_t index, const Header& header)
 {
     if (index != 0 && ((header.id >> 24) + ((header.id >> 16) & 0xFFu)) != kComplementSum) {
-        return false;
+        return ImageProblem::IdNotComplemented;
     }
     if (header.nextOffset > MaxChunkDistance) {
-        return false;
+        return ImageProblem::DistanceTooLarge;
     }
     // A following chunk must leave room for this one's length behind the first 16 header
     // bytes. Below 16 there is no such room at all; in 32-bit unsigned arithmetic the
     // difference would wrap and let any length through.
     if (header.nextOffset != 0 &&
         (header.nextOffset < ChunkCrcStart || header.length > header.nextOffset - ChunkCrcStart)) {
-        return false;
+        return ImageProblem::LengthPastChunk;
     }
-    return header.crc == ChunkNoCrc || CrcMatches(file, position, header);
+    if (header.crc != ChunkNoCrc && !CrcMatches(file, position, header)) {
+        return ImageProblem::BadCrc;
+    }
+    return ImageProblem::None;
 }
 
-// Calls visit(header, position) for every header that passes its checks, in file order.
-// Returns the index of the last chunk (the one with nextOffset 0), or -1 when a header did not
-// fit in the file or failed a check.
+struct WalkEnd {
+    ImageProblem problem = ImageProblem::None;
+    uint64_t position = 0;  // of the header where the first problem was found
+    int32_t lastIndex = -1;  // index of the chunk with nextOffset 0, when the walk reached it
+    uint64_t fileLength = 0;
+};
+
+// Calls visit(header, position, problem) for every header read, in file order. The walk stops
+// at the first problem, except that with pastBadCrc a chunk whose only fault is its CRC is
+// walked past (its header still says where the next one is), so that a listing can show every
+// chunk; the first problem is the one returned either way.
 template <typename Visit>
-int32_t WalkImage(const char* path, Visit visit)
+WalkEnd WalkImage(const char* path, bool pastBadCrc, Visit visit)
 {
+    WalkEnd end;
+    auto fail = [&end](ImageProblem problem, uint64_t position) {
+        if (end.problem == ImageProblem::None) {
+            end.problem = problem;
+            end.position = position;
+        }
+    };
     if (path == nullptr || *path == '\0') {
-        return -1;
+        fail(ImageProblem::CannotOpen, 0);
+        return end;
     }
     const ImageReader file(path);
     if (!file.IsOpen()) {
-        return -1;
+        fail(ImageProblem::CannotOpen, 0);
+        return end;
     }
+    end.fileLength = file.Length();
     Crc32InitTable();
     uint64_t position = 0;
     for (int32_t index = 0;; ++index) {
-        if (position + ChunkHeaderSize > file.Length()) {
-            return -1;
-        }
         uint8_t bytes[ChunkHeaderSize];
-        if (!file.ReadAt(position, bytes, ChunkHeaderSize)) {
-            return -1;
+        if (position + ChunkHeaderSize > file.Length() || !file.ReadAt(position, bytes, ChunkHeaderSize)) {
+            fail(ImageProblem::HeaderPastEnd, position);
+            return end;
         }
         const Header header{GetBe32(bytes + ChunkIdOffset), GetBe32(bytes + ChunkLengthOffset),
                             GetBe32(bytes + ChunkNextOffsetOffset), GetBe32(bytes + ChunkCrcOffset), bytes};
-        if (!HeaderPasses(file, position, index, header)) {
-            return -1;
+        const ImageProblem problem = CheckHeader(file, position, index, header);
+        visit(header, position, problem);
+        if (problem != ImageProblem::None) {
+            fail(problem, position);
+            if (problem != ImageProblem::BadCrc || !pastBadCrc) {
+                return end;
+            }
         }
-        visit(header, position);
         if (header.nextOffset == 0) {
-            return index;
+            end.lastIndex = index;
+            return end;
         }
         position += header.nextOffset;
     }
@@ -172,8 +200,8 @@ uint32_t TakenLength(const Header& header)
 
 bool ValidateImageFile(const char* path)
 {
-    const int32_t last = WalkImage(path, [](const Header&, uint64_t) {});
-    return last >= 1;
+    const WalkEnd end = WalkImage(path, false, [](const Header&, uint64_t, ImageProblem) {});
+    return end.problem == ImageProblem::None && end.lastIndex >= 1;
 }
 
 bool FindChunkInImage(const char* path, uint32_t wantedId, uint32_t* fileOffset, uint32_t* length,
@@ -183,7 +211,10 @@ bool FindChunkInImage(const char* path, uint32_t wantedId, uint32_t* fileOffset,
         return false;
     }
     bool found = false;
-    const int32_t last = WalkImage(path, [&](const Header& header, uint64_t position) {
+    const WalkEnd end = WalkImage(path, false, [&](const Header& header, uint64_t position, ImageProblem problem) {
+        if (problem != ImageProblem::None) {
+            return;
+        }
         if (header.id == BootLoaderChunkId) {
             std::memcpy(bootLoaderVersion, header.bytes + ChunkVersionOffset, ChunkTextSize);
         }
@@ -193,5 +224,28 @@ bool FindChunkInImage(const char* path, uint32_t wantedId, uint32_t* fileOffset,
             found = true;
         }
     });
-    return last >= 0 && found;
+    return end.problem == ImageProblem::None && found;
+}
+
+ImageListing ListImageFile(const char* path)
+{
+    ImageListing listing;
+    const WalkEnd end = WalkImage(path, true, [&](const Header& header, uint64_t position, ImageProblem problem) {
+        ImageChunkEntry entry{};
+        entry.fileOffset = static_cast<uint32_t>(position);
+        ReadChunkHeader(header.bytes, &entry.info);
+        entry.size = ChunkSize(entry.info);
+        entry.crc = header.crc == ChunkNoCrc ? ImageCrc::None
+                    : problem == ImageProblem::BadCrc ? ImageCrc::Bad
+                    : problem == ImageProblem::None ? ImageCrc::Good
+                                                    : ImageCrc::Unchecked;
+        listing.chunks.push_back(entry);
+    });
+    listing.fileLength = end.fileLength;
+    listing.problem = end.problem;
+    listing.problemOffset = static_cast<uint32_t>(end.position);
+    if (listing.problem == ImageProblem::None && end.lastIndex < 1) {
+        listing.problem = ImageProblem::SingleChunk;
+    }
+    return listing;
 }

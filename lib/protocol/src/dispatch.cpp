@@ -1,6 +1,7 @@
 #include "flashmate/upgrade.h"
 #include "legacy.h"
 #include "proto3.h"
+#include "transfer_totals.h"
 
 namespace {
 
@@ -32,8 +33,15 @@ int32_t UpgMoveChunk(uint32_t chunkId, uint32_t size)
 
 int32_t UpgTransfer(uint8_t* data, int32_t count, UpgProgressCallback progress, UpgCancelCallback cancel)
 {
-    return PacketProtocol() ? Proto3Transfer(data, count, progress, cancel)
-                            : LegacyTransferRaw(data, count, progress, cancel);
+    // The packet protocol records its downloads itself: only it knows what compression left.
+    if (PacketProtocol()) {
+        return Proto3Transfer(data, count, progress, cancel);
+    }
+    const int32_t result = LegacyTransferRaw(data, count, progress, cancel);
+    if (result == UpgOk && count >= 0) {
+        RecordDownload(static_cast<uint32_t>(count), static_cast<uint32_t>(count));
+    }
+    return result;
 }
 
 int32_t UpgBurn(int32_t size, UpgProgressCallback progress)
@@ -44,8 +52,12 @@ int32_t UpgBurn(int32_t size, UpgProgressCallback progress)
 int32_t UpgDump(uint8_t* buffer, uint32_t capacity, int32_t* total, UpgProgressCallback progress,
                 UpgCancelCallback cancel, uint32_t offset, uint32_t size)
 {
-    return PacketProtocol() ? Proto3Dump(buffer, capacity, total, progress, cancel, offset, size)
-                            : LegacyDump(buffer, capacity, total, progress, cancel, offset, size);
+    const int32_t result = PacketProtocol() ? Proto3Dump(buffer, capacity, total, progress, cancel, offset, size)
+                                            : LegacyDump(buffer, capacity, total, progress, cancel, offset, size);
+    if (result == UpgOk && total != nullptr && *total > 0) {
+        RecordDump(static_cast<uint32_t>(*total));
+    }
+    return result;
 }
 
 int32_t UpgReboot()

@@ -1,5 +1,6 @@
 #include "flashmate/packet.h"
 #include "flashmate/testing.h"
+#include "flashmate/transfer_totals.h"
 #include "flashmate/upgrade.h"
 
 #include <atomic>
@@ -107,6 +108,7 @@ void ResetLibraryState()
     g_legacyVersion.store(ProtocolLegacy);
     CurrentPacketId = 0;
     CurrentPacketSeq = 0;
+    UpgResetTransferTotals();
 }
 
 }  // namespace flashmate::testing

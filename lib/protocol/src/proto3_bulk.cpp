@@ -3,6 +3,7 @@
 #include "compression.h"
 #include "exchange.h"
 #include "proto3.h"
+#include "transfer_totals.h"
 
 #include "flashmate/bytes.h"
 #include "flashmate/errors.h"
@@ -111,6 +112,9 @@ int32_t Proto3Transfer(uint8_t* data, int32_t count, UpgProgressCallback progres
     }
     const int32_t started = ExecuteCommand(command, kCommandTimeoutMs, nullptr);
     if (started != UpgOk || toSend == 0) {
+        if (started == UpgOk) {
+            RecordDownload(byteCount, toSend);
+        }
         return started;
     }
 
@@ -152,6 +156,7 @@ int32_t Proto3Transfer(uint8_t* data, int32_t count, UpgProgressCallback progres
         }
         if (status == StatusDone) {
             Report(progress, 100, 100);
+            RecordDownload(byteCount, toSend);
             return UpgOk;
         }
         if (status == StatusError && value >= static_cast<uint32_t>(UpgErrReceiverBase)) {
@@ -160,6 +165,7 @@ int32_t Proto3Transfer(uint8_t* data, int32_t count, UpgProgressCallback progres
         failures.Failure(number);
         resend = true;
     }
+    RecordDownload(byteCount, toSend);
     return UpgOk;
 }
 

@@ -69,6 +69,10 @@ uint32_t FlashSizeOfCode(uint8_t code);
 // A chunk's full size in flash, header included: nextOffset, or length + 16 for the last.
 uint32_t ChunkSize(const ChunkInfo& chunk);
 
+// The record of a 128-byte chunk header (bytes 0..63 used), its texts read as in a receiver
+// table; selected and masked 0.
+void ReadChunkHeader(const uint8_t* header, ChunkInfo* info);
+
 // Receiver table reply: flash-size code, auxiliary byte, then one 128-byte header per chunk
 // (bytes 0..63 used). Keeps at most 16 chunks; a text without a NUL in its 16 bytes is cut at
 // 15 characters. Always 0.

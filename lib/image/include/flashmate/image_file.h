@@ -8,7 +8,10 @@
 // a CRC lies wholly inside the file and its CRC matches.
 #pragma once
 
+#include "flashmate/chunks.h"
+
 #include <cstdint>
+#include <vector>
 
 // The largest nextOffset a chunk may have: the largest flash.
 inline constexpr uint32_t MaxChunkDistance = 0x200000;
@@ -29,3 +32,45 @@ bool ValidateImageFile(const char* path);
 // the last one wins. False when any pointer is null or the path is empty.
 bool FindChunkInImage(const char* path, uint32_t wantedId, uint32_t* fileOffset, uint32_t* length,
                       char* bootLoaderVersion);
+
+// The first check an image file failed, in the order of the walk.
+enum class ImageProblem {
+    None,
+    CannotOpen,         // missing, no regular file, or 4 GiB and more
+    HeaderPastEnd,      // the next header does not fit in the file
+    IdNotComplemented,  // the id's top byte and the byte below it do not add up to 0xFF
+    DistanceTooLarge,   // nextOffset above MaxChunkDistance
+    LengthPastChunk,    // the length leaves no room before the next chunk
+    BadCrc,             // the CRC does not match, or the data it covers runs past the file
+    SingleChunk,        // every check passed, but a single chunk is a chunk file, not an image
+};
+
+enum class ImageCrc {
+    Good,
+    Bad,
+    None,       // "NCRC": nothing to check
+    Unchecked,  // the header failed an earlier check
+};
+
+struct ImageChunkEntry {
+    uint32_t fileOffset = 0;  // of its header
+    ChunkInfo info{};         // the header's numbers and texts
+    uint32_t size = 0;        // ChunkSize: nextOffset, or length + 16 for the last chunk
+    ImageCrc crc = ImageCrc::None;
+};
+
+struct ImageListing {
+    uint64_t fileLength = 0;
+    // Every header the walk read, in file order, the one with the problem included. A chunk
+    // whose only fault is its CRC does not end the listing: the chunks behind it follow.
+    std::vector<ImageChunkEntry> chunks;
+    ImageProblem problem = ImageProblem::None;
+    uint32_t problemOffset = 0;  // file offset of the header with the problem
+
+    // Exactly when ValidateImageFile accepts the file.
+    bool Valid() const { return problem == ImageProblem::None; }
+};
+
+// The same walk and checks as ValidateImageFile, reporting every chunk met and the first
+// problem.
+ImageListing ListImageFile(const char* path);

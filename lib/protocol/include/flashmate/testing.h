@@ -4,7 +4,7 @@
 namespace flashmate::testing {
 
 // Closes the port, forgets port mappings, the message callback and the protocol versions, and
-// sets the packet counters to 0.
+// sets the packet counters and the transfer totals to 0.
 void ResetLibraryState();
 
 }  // namespace flashmate::testing
