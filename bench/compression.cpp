@@ -1,5 +1,5 @@
-// Download compression in process (liblzma) against the SDK's encoder run the way the design
-// ran it: a separate program on temporary files, "lzma_alone e in out -lc0 -lp2".
+// Download compression in process (liblzma) against the SDK's encoder run the old way: a
+// separate program on temporary files, "lzma_alone e in out -lc0 -lp2".
 //
 // Counters: out_bytes is the size of the result (for data that does not shrink, the in-process
 // encoder stops once it knows and the data travels plain: out_bytes is then the data's size).

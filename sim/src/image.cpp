@@ -26,20 +26,20 @@ void PutText(uint8_t* field, const std::string& text)
 std::vector<uint8_t> BuildImage(const std::vector<ChunkSpec>& chunks)
 {
     std::vector<uint8_t> image;
-    for (const ChunkSpec& spec : chunks) {
-        const uint32_t length = 112 + static_cast<uint32_t>(spec.data.size());
+    for (const ChunkSpec& chunk : chunks) {
+        const uint32_t length = 112 + static_cast<uint32_t>(chunk.data.size());
         const size_t start = image.size();
-        const size_t end = start + (spec.size != 0 ? spec.size : length + 16);
+        const size_t end = start + (chunk.size != 0 ? chunk.size : length + 16);
         image.resize(end, 0xFF);
         uint8_t* header = image.data() + start;
-        PutBe32(header, spec.id);
+        PutBe32(header, chunk.id);
         PutBe32(header + 4, length);
-        PutBe32(header + 8, spec.size);
-        PutText(header + 16, spec.name);
-        PutText(header + 32, spec.version);
-        PutText(header + 48, spec.time);
-        std::copy(spec.data.begin(), spec.data.end(), image.begin() + static_cast<long>(start + kHeader));
-        const uint32_t crc = spec.crc ? Crc32Compute(Crc32Start, header + 16, static_cast<int32_t>(length)) : kNoCrc;
+        PutBe32(header + 8, chunk.size);
+        PutText(header + 16, chunk.name);
+        PutText(header + 32, chunk.version);
+        PutText(header + 48, chunk.time);
+        std::copy(chunk.data.begin(), chunk.data.end(), image.begin() + static_cast<long>(start + kHeader));
+        const uint32_t crc = chunk.crc ? Crc32Compute(Crc32Start, header + 16, static_cast<int32_t>(length)) : kNoCrc;
         PutBe32(header + 12, crc);
     }
     return image;

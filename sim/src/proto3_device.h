@@ -66,8 +66,8 @@ private:
     void Acknowledge(const Packet& packet, uint32_t number);
     void Respond(const Packet& packet, uint8_t status, uint32_t value);
     void FinishDownload(const Packet& last);
-    // Burn reports go out without line faults: a lost last report costs the PC a minute of
-    // waiting by design, which the tests of that path cover on their own.
+    // Burn reports go out without line faults: a lost last report costs the PC its minute-long
+    // give-up wait, which the tests of that path cover on their own.
     void Report(uint32_t id, uint8_t seq, uint32_t number, const std::string& text);
     // Waits between burn reports, answering a repeated burn command with busy.
     void ListenWhileBurning(uint32_t burnId, std::chrono::milliseconds interval);

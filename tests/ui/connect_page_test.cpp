@@ -51,7 +51,7 @@ TEST_F(ConnectPageTest, OpensWithTheSavedPortSpeedAndParity)
     }
 }
 
-TEST_F(ConnectPageTest, HasTheDesignedControls)
+TEST_F(ConnectPageTest, HasEveryControlInPlace)
 {
     OpenWizard();
     const platform::DialogUnits& units = Page().Units();

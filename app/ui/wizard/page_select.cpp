@@ -105,8 +105,8 @@ bool CPageSelect::OnSetActive()
                    static_cast<int32_t>(i));
         }
     }
-    // The item column is as wide as designed, or as its longest label where the system's font
-    // is wider than the one it was designed for.
+    // The item column keeps its 170 pixels, or grows to its longest label where the system's
+    // font is wider than the dialog font the page was laid out for.
     list_->resizeColumnToContents(kItemColumn);
     list_->setColumnWidth(kItemColumn, std::max(list_->columnWidth(kItemColumn), kItemColumnWidth));
     return platform::WizardPage::OnSetActive();

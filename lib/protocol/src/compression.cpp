@@ -14,7 +14,7 @@
 
 namespace {
 
-// The SDK encoder's settings as the design runs it ("e -lc0 -lp2"), with liblzma's preset 6
+// The settings the SDK encoder has always been run with ("e -lc0 -lp2"), with liblzma's preset 6
 // for the rest: the same sizes to within a few bytes.
 constexpr uint32_t kPreset = 6;
 constexpr uint32_t kDictionarySize = 1u << 23;

@@ -20,7 +20,8 @@
 
 namespace {
 
-// Windows gave every write count + 100 ms to leave the PC: about one millisecond a byte.
+// A write gets count + 100 ms to leave the PC (about a millisecond a byte), or longer when the
+// line itself needs more.
 constexpr uint32_t kWriteSlackMs = 100;
 
 int PollOnce(int fd, short events, std::chrono::microseconds wait)

@@ -21,7 +21,7 @@ constexpr uint32_t Crc32Bitwise(uint32_t start, const uint8_t* bytes, uint32_t l
 }
 
 // The table is a compile-time constant, correct from the first call on; this stays so that
-// callers keep the order of the original design (build the table, then compute).
+// callers keep their order of steps (build the table, then compute).
 void Crc32InitTable();
 
 // The table-driven form every caller uses. A length of 0 or less returns start. Chains: the
