@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
 namespace {
@@ -27,26 +26,8 @@ TEST_P(WholeFlashUnderFaults, ExactDataOrAnError)
     config.faults = {.corrupt = 0.02, .drop = 0.0015, .delay = 0.02, .delayMs = 30, .noise = 0.02,
                      .lateDuplicateAck = 0.01};
     ASSERT_NO_FATAL_FAILURE(Connect(std::move(config)));
-    Bytes image;
-    if (c.compressible) {
-        image = sim::SampleFlash(c.seed + 50);
-    } else {
-        std::mt19937_64 random(c.seed);
-        image.resize(0x200000);
-        for (uint8_t& b : image) {
-            b = static_cast<uint8_t>(random());
-        }
-    }
-
-    const int32_t written = WriteFlash(image);
-    if (written == 0) {
-        EXPECT_TRUE(receiver_->FlashContents() == image) << "reported success with wrong data";
-    }
-    Bytes flash;
-    const int32_t read = ReadFlash(&flash);
-    if (read == 0) {
-        EXPECT_TRUE(flash == receiver_->FlashContents()) << "reported success with wrong data";
-    }
+    const Bytes image = c.compressible ? sim::SampleFlash(c.seed + 50) : sim::RandomBytes(0x200000, c.seed);
+    const auto [written, read] = WriteAndReadBackJudged(image);
     EXPECT_GT(receiver_->FaultsInjected(), 20u);
     EXPECT_EQ(written, 0) << Capture::Log();
     EXPECT_EQ(read, 0) << Capture::Log();

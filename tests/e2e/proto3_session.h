@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -51,6 +52,22 @@ protected:
             flash->assign(buffer.begin(), buffer.begin() + total);
         }
         return result;
+    }
+
+    // Writes the image, burns it and dumps the flash back on a faulty line. Whatever each step
+    // returns, it must never report success with data that differ. Gives both results.
+    std::pair<int32_t, int32_t> WriteAndReadBackJudged(const Bytes& image)
+    {
+        const int32_t written = WriteFlash(image);
+        if (written == 0) {
+            EXPECT_TRUE(receiver_->FlashContents() == image) << "reported success with wrong data";
+        }
+        Bytes flash;
+        const int32_t read = ReadFlash(&flash);
+        if (read == 0) {
+            EXPECT_TRUE(flash == receiver_->FlashContents()) << "reported success with wrong data";
+        }
+        return {written, read};
     }
 
     // The transfer command the receiver got last.

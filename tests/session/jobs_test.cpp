@@ -97,6 +97,24 @@ protected:
     std::vector<JobMessage> Connect() { return Run(StartConnectJob, WM_CONNECT_DONE); }
     std::vector<JobMessage> Process() { return Run(StartProcessJob, WM_JOB_DONE); }
 
+    // Runs the process job and cancels it as soon as its first progress above 0 arrives.
+    std::vector<JobMessage> ProcessCancelledMidway()
+    {
+        EXPECT_TRUE(StartProcessJob());
+        std::vector<JobMessage> posted;
+        while (auto message = window_.Next(60s)) {
+            posted.push_back(*message);
+            if (message->message == WM_JOB_PROGRESS && message->wParam > 0) {
+                CancelRequested = 1;
+            }
+            if (message->message == WM_JOB_DONE) {
+                break;
+            }
+        }
+        EXPECT_TRUE(WaitForJobEnd(10s));
+        return posted;
+    }
+
     static const JobMessage* Find(const std::vector<JobMessage>& posted, uint32_t message)
     {
         const auto it = std::find_if(posted.begin(), posted.end(), [&](const JobMessage& m) { return m.message == message; });
@@ -386,18 +404,7 @@ TEST_P(WriteJobTest, CancelDuringATransferStopsBeforeTheBurn)
     Bind(1, files_.Write("main.bin", sim::FirmwareLikeBytes(0xF000, 3)));
     Bind(2, files_.Write("user.udf", Bytes(0x100, 0x42)));
 
-    ASSERT_TRUE(StartProcessJob());
-    std::vector<JobMessage> posted;
-    while (auto message = window_.Next(60s)) {
-        posted.push_back(*message);
-        if (message->message == WM_JOB_PROGRESS && message->wParam > 0) {
-            CancelRequested = 1;
-        }
-        if (message->message == WM_JOB_DONE) {
-            break;
-        }
-    }
-    ASSERT_TRUE(WaitForJobEnd(10s));
+    const std::vector<JobMessage> posted = ProcessCancelledMidway();
     const JobMessage* done = Find(posted, WM_JOB_DONE);
     ASSERT_NE(done, nullptr);
     EXPECT_EQ(done->wParam, 1u);
@@ -463,18 +470,7 @@ TEST_P(ReadJobTest, ACancelledDumpLeavesTheOldFileAsItWas)
     const std::string path = files_.WriteText("flash.abs", "an earlier dump");
     Bind(KeyAll, path);
 
-    ASSERT_TRUE(StartProcessJob());
-    std::vector<JobMessage> posted;
-    while (auto message = window_.Next(60s)) {
-        posted.push_back(*message);
-        if (message->message == WM_JOB_PROGRESS && message->wParam > 0) {
-            CancelRequested = 1;
-        }
-        if (message->message == WM_JOB_DONE) {
-            break;
-        }
-    }
-    ASSERT_TRUE(WaitForJobEnd(10s));
+    const std::vector<JobMessage> posted = ProcessCancelledMidway();
     EXPECT_EQ(Find(posted, WM_JOB_DONE)->lParam, 1);
     EXPECT_EQ(TempDir::Read(path), "an earlier dump");
     EXPECT_FALSE(std::filesystem::exists(path + ".partial"));

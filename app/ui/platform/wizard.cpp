@@ -41,6 +41,15 @@ void WizardPage::Create()
     OnInitDialog();
 }
 
+bool WizardPage::CloseSheetOnEscape(const Message& message)
+{
+    if (message.message != WM_KEYDOWN || message.wParam != VK_ESCAPE) {
+        return false;
+    }
+    PostMessage(Sheet(), WM_CLOSE);
+    return true;
+}
+
 QWidget* WizardPage::GetDlgItem(int id) const
 {
     return FindControl(this, id);

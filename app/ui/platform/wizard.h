@@ -74,6 +74,10 @@ public:
     bool event(QEvent* event) override;
 
 protected:
+    // Esc on a page asks the sheet to close, as the close box does: true when the message was
+    // that key and has been handled.
+    bool CloseSheetOnEscape(const Message& message);
+
     // The template's controls, made before OnInitDialog.
     virtual void CreateControls() = 0;
 

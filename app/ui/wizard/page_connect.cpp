@@ -164,13 +164,10 @@ void CPageConnect::OnCancel()
 
 bool CPageConnect::PreTranslateMessage(platform::Message& message)
 {
+    if (CloseSheetOnEscape(message)) {
+        return true;
+    }
     switch (message.message) {
-    case platform::WM_KEYDOWN:
-        if (message.wParam == platform::VK_ESCAPE) {
-            platform::PostMessage(Sheet(), platform::WM_CLOSE);
-            return true;
-        }
-        return false;
     case WM_JOB_STATUS:
         status_->setText(QString::fromStdString(message.text));
         log_->SetText(log_->Text() + message.text + "\r\n");

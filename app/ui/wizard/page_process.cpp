@@ -106,13 +106,10 @@ void CPageProcess::OnJobDone(bool failed, bool cancelled)
 
 bool CPageProcess::PreTranslateMessage(platform::Message& message)
 {
+    if (CloseSheetOnEscape(message)) {
+        return true;
+    }
     switch (message.message) {
-    case platform::WM_KEYDOWN:
-        if (message.wParam == platform::VK_ESCAPE) {
-            platform::PostMessage(Sheet(), platform::WM_CLOSE);
-            return true;
-        }
-        return false;
     case WM_JOB_STATUS: {
         status_->setText(QString::fromStdString(message.text));
         std::string log = log_->Text();

@@ -234,11 +234,7 @@ int CPageSelect::OnWizardNext()
 
 bool CPageSelect::PreTranslateMessage(platform::Message& message)
 {
-    if (message.message == platform::WM_KEYDOWN && message.wParam == platform::VK_ESCAPE) {
-        platform::PostMessage(Sheet(), platform::WM_CLOSE);
-        return true;
-    }
-    return false;
+    return CloseSheetOnEscape(message);
 }
 
 bool CPageSelect::eventFilter(QObject* watched, QEvent* event)
