@@ -67,6 +67,14 @@ TEST_F(HandshakeTest, CancelAtTheFirstCallSendsNothing)
     EXPECT_TRUE(receiver_->ReceivedBytes().empty());
 }
 
+TEST_F(HandshakeTest, WithoutACancelCallbackItNeverCancels)
+{
+    StartReceiver({.protocolVersion = 32, .handshakeFaults = {HandshakeFault::ShortReply}});
+    int32_t version = 0;
+    EXPECT_EQ(UpgHandshake(&version, nullptr, nullptr), 0);
+    EXPECT_EQ(version, 32);
+}
+
 TEST_F(HandshakeTest, ProgressSeesEveryFifthAttempt)
 {
     StartReceiver({.protocolVersion = 32, .handshakeFaults = std::vector<HandshakeFault>(7, HandshakeFault::ShortReply)});
