@@ -1,8 +1,7 @@
 #include "proto3_device.h"
 
 #include "flashmate/bytes.h"
-
-#include <lzma.h>
+#include "sim/lzma_unpack.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,10 +24,6 @@ constexpr uint32_t kDumpPacketData = 2040;
 constexpr size_t kMaxTableChunks = 15;
 constexpr size_t kChunkHeader = 128;
 
-// The ".lzma" header: properties byte, dictionary size, uncompressed size.
-constexpr size_t kLzmaHeader = 13;
-// Refuses dictionaries no boot loader has the memory for.
-constexpr uint32_t kMaxDictionary = 1u << 26;
 
 bool ParseUnsigned(const std::string& word, uint32_t* value)
 {
@@ -65,51 +60,6 @@ bool SplitCommand(const std::string& text, std::vector<std::string>* words)
         words->push_back(word);
     }
     return !words->empty();
-}
-
-// Unpacks a ".lzma" stream strictly: its header must announce exactly `size` bytes, the raw
-// stream must give exactly those without an end marker, and nothing may follow it.
-bool Unpack(const std::vector<uint8_t>& stream, uint32_t size, std::vector<uint8_t>* out)
-{
-    if (stream.size() < kLzmaHeader) {
-        return false;
-    }
-    const uint8_t* header = stream.data();
-    uint64_t announced = 0;
-    for (int i = 7; i >= 0; --i) {
-        announced = announced << 8 | header[5 + i];
-    }
-    uint32_t dictionary = 0;
-    for (int i = 3; i >= 0; --i) {
-        dictionary = dictionary << 8 | header[1 + i];
-    }
-    if (announced != size || header[0] >= 9 * 5 * 5 || dictionary > kMaxDictionary) {
-        return false;
-    }
-    lzma_options_lzma options{};
-    options.dict_size = std::max<uint32_t>(dictionary, LZMA_DICT_SIZE_MIN);
-    options.lc = header[0] % 9;
-    options.lp = header[0] / 9 % 5;
-    options.pb = header[0] / 45;
-    options.ext_flags = 0;  // no end marker allowed
-    lzma_set_ext_size(options, size);
-    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    lzma_stream decoder = LZMA_STREAM_INIT;
-    if (lzma_raw_decoder(&decoder, filters) != LZMA_OK) {
-        return false;
-    }
-    out->assign(size, 0);
-    decoder.next_in = stream.data() + kLzmaHeader;
-    decoder.avail_in = stream.size() - kLzmaHeader;
-    decoder.next_out = out->data();
-    decoder.avail_out = out->size();
-    lzma_ret ret = LZMA_OK;
-    while (ret == LZMA_OK) {
-        ret = lzma_code(&decoder, LZMA_FINISH);
-    }
-    const bool whole = ret == LZMA_STREAM_END && decoder.total_out == size && decoder.avail_in == 0;
-    lzma_end(&decoder);
-    return whole;
 }
 
 std::vector<uint8_t> NumberAnd(uint32_t number, const std::vector<uint8_t>& rest)
@@ -281,7 +231,7 @@ void Proto3Device::Transfer(const Packet& packet, const Words& words)
     uint32_t onWire = 0;
     const bool valid = numbers.size() == (compressed ? 2u : 1u) && ParseUnsigned(numbers[0], &size) &&
                        size <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) &&
-                       (!compressed || (ParseUnsigned(numbers[1], &onWire) && onWire >= kLzmaHeader));
+                       (!compressed || (ParseUnsigned(numbers[1], &onWire) && onWire >= kLzmaHeaderSize));
     if (!valid) {
         RespondToCommand(packet, wire::Error, kCommandLineError);
         return;
@@ -342,7 +292,7 @@ void Proto3Device::FinishDownload(const Packet& last)
     std::vector<uint8_t> unpacked;
     const std::vector<uint8_t>* data = &download_.bytes;
     if (download_.compressed) {
-        if (!Unpack(download_.bytes, download_.size, &unpacked)) {
+        if (!UnpackLzma(download_.bytes, download_.size, &unpacked)) {
             download_.failure = kNothingWritten;
         }
         data = &unpacked;

@@ -3,6 +3,7 @@
 
 #include "flashmate/errors.h"
 #include "sim/image.h"
+#include "sim/lzma_unpack.h"
 
 #include <gtest/gtest.h>
 #include <lzma.h>
@@ -21,9 +22,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kHeader = 13;
-
-
 uint64_t Le(const uint8_t* p, int bytes)
 {
     uint64_t value = 0;
@@ -31,40 +29,6 @@ uint64_t Le(const uint8_t* p, int bytes)
         value = value << 8 | p[i];
     }
     return value;
-}
-
-// A boot loader that relies on the size: the raw stream must give exactly `size` bytes and
-// carry no end marker.
-bool StrictDecode(const Bytes& stream, size_t size, Bytes* out)
-{
-    if (stream.size() < kHeader) {
-        return false;
-    }
-    lzma_options_lzma options{};
-    options.dict_size = static_cast<uint32_t>(Le(&stream[1], 4));
-    options.lc = stream[0] % 9;
-    options.lp = stream[0] / 9 % 5;
-    options.pb = stream[0] / 45;
-    options.ext_flags = 0;
-    lzma_set_ext_size(options, size);
-    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    lzma_stream decoder = LZMA_STREAM_INIT;
-    if (lzma_raw_decoder(&decoder, filters) != LZMA_OK) {
-        return false;
-    }
-    out->assign(size + 1, 0);
-    decoder.next_in = stream.data() + kHeader;
-    decoder.avail_in = stream.size() - kHeader;
-    decoder.next_out = out->data();
-    decoder.avail_out = out->size();
-    lzma_ret ret = LZMA_OK;
-    while (ret == LZMA_OK) {
-        ret = lzma_code(&decoder, LZMA_FINISH);
-    }
-    const bool whole = ret == LZMA_STREAM_END && decoder.total_out == size && decoder.avail_in == 0;
-    lzma_end(&decoder);
-    out->resize(size);
-    return whole;
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes)
@@ -106,7 +70,7 @@ TEST_P(CompressibleTest, BothIndependentDecodersGiveTheDataBack)
     uint32_t compressed = 0;
     ASSERT_EQ(CompressForTransfer(buffer.data(), static_cast<uint32_t>(buffer.size()), buffer.data(), &compressed), 0);
     ASSERT_LE(compressed, data.size());
-    ASSERT_GT(compressed, kHeader);
+    ASSERT_GT(compressed, sim::kLzmaHeaderSize);
     const Bytes stream(buffer.begin(), buffer.begin() + compressed);
 
     EXPECT_EQ(stream[0], 0x6C) << "lc 0, lp 2, pb 2";
@@ -116,7 +80,7 @@ TEST_P(CompressibleTest, BothIndependentDecodersGiveTheDataBack)
     EXPECT_TRUE(std::equal(buffer.begin() + compressed, buffer.end(), data.begin() + compressed));
 
     Bytes strict;
-    EXPECT_TRUE(StrictDecode(stream, data.size(), &strict));
+    EXPECT_TRUE(sim::UnpackLzma(stream, static_cast<uint32_t>(data.size()), &strict));
     EXPECT_TRUE(strict == data);
     Bytes sdk;
     EXPECT_TRUE(SdkDecode(stream, &sdk));
@@ -167,8 +131,8 @@ INSTANTIATE_TEST_SUITE_P(Inputs, PlainTest,
                                            PlainCase{"twenty_random", sim::RandomBytes(20, 9)}),
                          testsupport::CaseName());
 
-// The strict decoder above would be worthless if it let an end marker through.
-TEST(StrictDecode, RefusesAStreamWithAnEndMarker)
+// The receiver's strict unpacking would be worthless if it let an end marker through.
+TEST(ReceiverUnpack, RefusesAStreamWithAnEndMarker)
 {
     const Bytes data = Text(5000);
     lzma_options_lzma options;
@@ -176,8 +140,8 @@ TEST(StrictDecode, RefusesAStreamWithAnEndMarker)
     options.lc = 0;
     options.lp = 2;
     const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-    Bytes stream(kHeader + data.size() + 1024);
-    size_t position = kHeader;
+    Bytes stream(sim::kLzmaHeaderSize + data.size() + 1024);
+    size_t position = sim::kLzmaHeaderSize;
     ASSERT_EQ(lzma_raw_buffer_encode(filters, nullptr, data.data(), data.size(), stream.data(), &position,
                                      stream.size()),
               LZMA_OK);
@@ -190,7 +154,7 @@ TEST(StrictDecode, RefusesAStreamWithAnEndMarker)
         stream[5 + i] = static_cast<uint8_t>(static_cast<uint64_t>(data.size()) >> (8 * i));
     }
     Bytes out;
-    EXPECT_FALSE(StrictDecode(stream, data.size(), &out));
+    EXPECT_FALSE(sim::UnpackLzma(stream, static_cast<uint32_t>(data.size()), &out));
     EXPECT_TRUE(SdkDecode(stream, &out)) << "the SDK's decoder is lenient";
     EXPECT_TRUE(out == data);
 }
