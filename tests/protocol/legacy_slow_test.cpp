@@ -52,7 +52,17 @@ std::vector<uint8_t> TinyFlash(uint64_t seed)
     return flash;
 }
 
-using LegacySlowLine = testsupport::ReceiverTest;
+class LegacySlowLine : public testsupport::ReceiverTest {
+protected:
+    // The handshake, then the version and chunk table as the connect job asks for them.
+    void Connect(int32_t* version, ChunkTable* table)
+    {
+        int32_t found = 0;
+        ASSERT_EQ(UpgHandshake(&found, nullptr, testsupport::NeverCancel), 0);
+        UpgSetProtocolVersion(found);
+        ASSERT_EQ(LegacyGetVersionAndChunks(version, table), 0);
+    }
+};
 
 // At 1200 baud a 1024-byte packet takes over 9 s to arrive: the waits chosen for fast lines
 // must stretch to it.
@@ -60,12 +70,9 @@ TEST_F(LegacySlowLine, WritesAndReadsBackAt1200Baud)
 {
     const std::vector<uint8_t> old = TinyFlash(1);
     StartReceiver({.protocolVersion = 33, .flash = old, .baudRate = 1200}, 1200, 2);
-    int32_t found = 0;
-    ASSERT_EQ(UpgHandshake(&found, nullptr, testsupport::NeverCancel), 0);
-    UpgSetProtocolVersion(found);
     int32_t version = 0;
     ChunkTable table{};
-    ASSERT_EQ(LegacyGetVersionAndChunks(&version, &table), 0);
+    ASSERT_NO_FATAL_FAILURE(Connect(&version, &table));
     ASSERT_EQ(version, 33);
     UpgSetProtocolVersion(version);
 
@@ -86,12 +93,9 @@ TEST_F(LegacySlowLine, WritesAndReadsBackAt1200Baud)
 TEST_F(LegacySlowLine, ReadsTheVersionReplyAt110Baud)
 {
     StartReceiver({.protocolVersion = 47, .flash = TinyFlash(3), .baudRate = 110}, 110, 2);
-    int32_t found = 0;
-    ASSERT_EQ(UpgHandshake(&found, nullptr, testsupport::NeverCancel), 0);
-    UpgSetProtocolVersion(found);
     int32_t version = 0;
     ChunkTable table{};
-    ASSERT_EQ(LegacyGetVersionAndChunks(&version, &table), 0);
+    ASSERT_NO_FATAL_FAILURE(Connect(&version, &table));
     EXPECT_EQ(version, 47);
     EXPECT_EQ(table.count, 2u);
 }
